@@ -1,0 +1,32 @@
+# Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
+BUILD ?= build
+JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES := cmake g++ make qt6-base-dev libgl-dev
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build run test bench clean screenshots
+
+deps:
+	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/pallwick
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD)/bench/pallwick_bench $(BENCH_ARGS)
+
+clean:
+	rm -rf $(BUILD)

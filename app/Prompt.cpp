@@ -1,0 +1,25 @@
+#include "app/Prompt.h"
+
+#include <QMessageBox>
+
+namespace {
+Prompt::Hook &currentHook()
+{
+    static Prompt::Hook hook;
+    return hook;
+}
+} // namespace
+
+namespace Prompt {
+
+bool askYesNo(QWidget *parent, const QString &title, const QString &text)
+{
+    if (currentHook())
+        return currentHook()(title, text);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void setHook(Hook hook) { currentHook() = std::move(hook); }
+
+} // namespace Prompt

@@ -1,0 +1,11 @@
+#include "app/frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    frmMain window(QCoreApplication::arguments().mid(1));
+    window.show();
+    return app.exec();
+}

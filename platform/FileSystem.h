@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QString>
+#include <QStringList>
+
+// Everything the program does to files and folders goes through this
+// interface, so tests can substitute a service that fails on demand.
+// Implementations must be safe to call from a worker thread: the transfer
+// pass runs copy, move and delete off the UI thread.
+class FileSystem
+{
+public:
+    virtual ~FileSystem() = default;
+
+    // True when path names an existing folder; false for "" and on any error.
+    virtual bool folderExists(const QString &path) const = 0;
+    // True when something that is not a folder exists at path. A failing
+    // test (other than "does not exist") is a failure, never a guess.
+    virtual FsValue<bool> fileExists(const QString &path) const = 0;
+    // The regular, non-hidden files of folder, bare names, in directory order.
+    // Folders, links, FIFOs, sockets and devices are never listed.
+    virtual FsValue<QStringList> listPlainFiles(const QString &folder) const = 0;
+    // Size in bytes of a file.
+    virtual FsValue<qint64> fileLength(const QString &path) const = 0;
+    // True when both paths name the same file (same device and inode).
+    // False when either does not exist.
+    virtual bool sameFile(const QString &a, const QString &b) const = 0;
+
+    // Removes the file, also when it is read-only (force).
+    virtual FsResult deleteFile(const QString &path) = 0;
+    // Copies source to destination, replacing an existing destination file.
+    // Never leaves a partial file: the destination holds the old file or the
+    // complete copy. Keeps modification time and permission bits.
+    virtual FsResult copyFile(const QString &source, const QString &destination) = 0;
+    // Moves source to destination; fails when the destination exists. Across
+    // file systems the source is deleted only after a complete, synced copy.
+    virtual FsResult moveFile(const QString &source, const QString &destination) = 0;
+
+    // A text naming the file system that holds path: equal for two paths on
+    // one file system, "" when it cannot be determined.
+    virtual QString driveName(const QString &path) const = 0;
+    // Bytes available to the user on the file system holding path; -1 when
+    // they cannot be determined.
+    virtual qint64 freeSpace(const QString &path) const = 0;
+};

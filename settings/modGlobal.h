@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class FileSystem;
+
+// Values shared by all windows, set during the main window's load.
+namespace modGlobal {
+
+extern QString IniFile;      // the settings file, beside the program
+extern QString LangFile;     // the language file in use
+extern QString LanguageName; // its name, as stored in the settings
+extern FileSystem *Fso;      // the one file-system service
+
+// The folder that holds the program (no trailing separator). Defaults to the
+// executable's folder; tests set their own.
+QString programFolder();
+void setProgramFolder(const QString &folder);
+
+// program folder + "/lang/" + name + ".dat"
+QString languageFilePath(const QString &languageName);
+
+} // namespace modGlobal

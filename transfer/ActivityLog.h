@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Clock;
+class QListWidget;
+
+// The activity log: one-line texts, oldest first. Appending at the cap drops
+// the oldest line first, so the log stays bounded over weeks of running.
+class ActivityLog
+{
+public:
+    static constexpr int MaxLines = 32767;
+
+    virtual ~ActivityLog() = default;
+
+    void append(const QString &line);
+    // Removes the newest line; nothing on an empty log.
+    void removeLast();
+    // Selects the newest line (clears the selection on an empty log).
+    void selectLast();
+
+    virtual int count() const = 0;
+    virtual QString line(int index) const = 0;
+    virtual int selectedIndex() const = 0;
+
+protected:
+    virtual void doAppend(const QString &line) = 0;
+    virtual void doRemoveAt(int index) = 0;
+    virtual void doSelect(int index) = 0;
+};
+
+// A log kept in memory only: for the headless pass and for tests.
+class MemoryLog : public ActivityLog
+{
+public:
+    int count() const override { return static_cast<int>(m_lines.size()); }
+    QString line(int index) const override { return m_lines.value(index); }
+    int selectedIndex() const override { return m_selected; }
+    const QStringList &lines() const { return m_lines; }
+
+protected:
+    void doAppend(const QString &line) override { m_lines.append(line); }
+    void doRemoveAt(int index) override;
+    void doSelect(int index) override { m_selected = index; }
+
+private:
+    QStringList m_lines;
+    int m_selected = -1;
+};
+
+// The log shown in the main window's list.
+class ListWidgetLog : public ActivityLog
+{
+public:
+    explicit ListWidgetLog(QListWidget *list) : m_list(list) {}
+    int count() const override;
+    QString line(int index) const override;
+    int selectedIndex() const override;
+
+protected:
+    void doAppend(const QString &line) override;
+    void doRemoveAt(int index) override;
+    void doSelect(int index) override;
+
+private:
+    QListWidget *m_list;
+};
+
+// "<regional short date> <regional long time>", the stamp in front of most
+// log lines. The time has no time-zone name.
+QString logStamp(const Clock &clock);
