@@ -1,0 +1,642 @@
+#include "app/frmMain.h"
+
+#include "app/Prompt.h"
+#include "platform/Clock.h"
+#include "platform/PosixFileSystem.h"
+#include "platform/UserStore.h"
+#include "settings/ColorValue.h"
+#include "settings/modFolder.h"
+#include "settings/modGlobal.h"
+#include "settings/modIniHandler.h"
+#include "transfer/TransferPass.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+
+const QString Options = QStringLiteral("Options");
+
+QRect designRect(int left, int top, int width, int height)
+{
+    return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
+}
+
+template <typename W>
+W *place(QWidget *parent, const char *name, int left, int top, int width, int height)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(designRect(left, top, width, height));
+    return w;
+}
+
+void paintBackground(QWidget *w, const QColor &color)
+{
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, color);
+    w->setPalette(palette);
+    w->setAutoFillBackground(true);
+}
+
+// Client area of the two layouts (the design's window heights less the frame).
+constexpr int ClientWidth = 6090;
+constexpr int ClientHeightWithLog = 3705 + 30;
+constexpr int ClientHeightWithoutLog = 2685 + 30;
+
+} // namespace
+
+frmMain::frmMain(const QStringList &arguments, QWidget *parent)
+    : frmMain(arguments, Environment{}, parent)
+{
+}
+
+frmMain::frmMain(const QStringList &arguments, const Environment &environment, QWidget *parent)
+    : QWidget(parent)
+{
+    if (!environment.programFolder.isEmpty())
+        modGlobal::setProgramFolder(environment.programFolder);
+    m_clock = environment.clock ? environment.clock : &Clock::system();
+    if (environment.fs) {
+        m_fs = environment.fs;
+    } else {
+        m_ownFs = std::make_unique<PosixFileSystem>();
+        m_fs = m_ownFs.get();
+    }
+    createControls();
+    Form_Load(arguments);
+}
+
+frmMain::~frmMain()
+{
+    if (modGlobal::Fso == m_fs)
+        modGlobal::Fso = nullptr;
+}
+
+void frmMain::createControls()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Pallwick Lite"));
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(3660));
+    paintBackground(this, Qt::white);
+
+    Frame1 = place<QFrame>(this, "Frame1", 45, -30, 6000, 3675);
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette framePalette = Frame1->palette();
+    framePalette.setColor(QPalette::WindowText, QColor(0xA0, 0xA0, 0xA0));
+    Frame1->setPalette(framePalette);
+    paintBackground(Frame1, Qt::white);
+
+    Label1 = place<QLabel>(Frame1, "Label1", 135, 240, 4185, 255);
+    Text1 = place<QLineEdit>(Frame1, "Text1", 135, 480, 5355, 285);
+    Label2 = place<QLabel>(Frame1, "Label2", 135, 840, 4275, 255);
+    Text2 = place<QLineEdit>(Frame1, "Text2", 135, 1080, 5355, 285);
+    Label3 = place<QLabel>(Frame1, "Label3", 135, 1410, 1395, 255);
+    Combo1 = place<QComboBox>(Frame1, "Combo1", 135, 1650, 1275, 315);
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->setMaxVisibleItems(18);
+
+    Picture1 = place<QWidget>(Frame1, "Picture1", 1530, 1530, 2025, 645);
+    paintBackground(Picture1, Qt::white);
+    Option1[0] = place<QRadioButton>(Picture1, "Option1(0)", 0, 30, 1875, 255);
+    Option1[1] = place<QRadioButton>(Picture1, "Option1(1)", 0, 270, 1995, 255);
+    Option1[0]->setChecked(true);
+
+    Check2 = place<QCheckBox>(Frame1, "Check2", 3630, 1590, 2265, 195);
+    Check1 = place<QCheckBox>(Frame1, "Check1", 3630, 1830, 2295, 195);
+    for (QWidget *w : {static_cast<QWidget *>(Option1[0]), static_cast<QWidget *>(Option1[1]),
+                       static_cast<QWidget *>(Check1), static_cast<QWidget *>(Check2)})
+        paintBackground(w, Qt::white);
+
+    Label4 = place<QLabel>(Frame1, "Label4", 135, 2010, 4095, 225);
+    List1 = place<QListWidget>(Frame1, "List1", 135, 2250, 5730, 840);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setUniformItemSizes(true);
+    List1->viewport()->setMouseTracking(true);
+    List1->viewport()->installEventFilter(this);
+    m_log = std::make_unique<ListWidgetLog>(List1);
+
+    cmdFrom = place<QPushButton>(this, "cmdFrom", 5610, 435, 315, 315);
+    cmdFrom->setText(QStringLiteral("..."));
+    cmdTo = place<QPushButton>(this, "cmdTo", 5610, 1035, 315, 315);
+    cmdTo->setText(QStringLiteral("..."));
+    cmdInfo = place<QPushButton>(this, "cmdInfo", 180, 3150, 1365, 345);
+    cmdInfo->setText(QStringLiteral("&Info"));
+    cmdOpt = place<QPushButton>(this, "cmdOpt", 1605, 3150, 1395, 345);
+    cmdStopStart = place<QPushButton>(this, "cmdStopStart", 3075, 3150, 1395, 345);
+    cmdStopStart->setDefault(true);
+    cmdQuit = place<QPushButton>(this, "cmdQuit", 4545, 3150, 1365, 345);
+    cmdQuit->installEventFilter(this);
+    for (QPushButton *b : {cmdFrom, cmdTo, cmdInfo, cmdOpt, cmdStopStart, cmdQuit}) {
+        b->setCursor(Qt::PointingHandCursor);
+        b->raise();
+    }
+
+    // Tab order of the design.
+    const QList<QWidget *> tabs = {Text1,   cmdFrom, Text2,  cmdTo,        Combo1,
+                                   Option1[0], Option1[1], Check2, Check1, cmdOpt,
+                                   cmdStopStart, cmdQuit, List1, cmdInfo};
+    for (qsizetype i = 1; i < tabs.size(); ++i)
+        setTabOrder(tabs[i - 1], tabs[i]);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(60000);
+
+    connect(cmdStopStart, &QPushButton::clicked, this, &frmMain::cmdStopStart_Click);
+    connect(cmdQuit, &QPushButton::clicked, this, &frmMain::cmdQuit_Click);
+    connect(cmdOpt, &QPushButton::clicked, this, &frmMain::cmdOpt_Click);
+    connect(cmdInfo, &QPushButton::clicked, this, &frmMain::cmdInfo_Click);
+    connect(cmdFrom, &QPushButton::clicked, this, &frmMain::cmdFrom_Click);
+    connect(cmdTo, &QPushButton::clicked, this, &frmMain::cmdTo_Click);
+    connect(Check1, &QCheckBox::clicked, this, &frmMain::Check1_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &frmMain::CheckFolders);
+    connect(Text2, &QLineEdit::textChanged, this, &frmMain::CheckFolders);
+    connect(Combo1->lineEdit(), &QLineEdit::editingFinished, this, &frmMain::Combo1_Validate);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    Timer1->start();
+}
+
+// ---------------------------------------------------------------- start-up
+
+void frmMain::Form_Load(const QStringList &arguments)
+{
+    Loading = true;
+    MinutesElapsed = 0;
+    CancelRequested = false;
+    modGlobal::IniFile = modGlobal::programFolder() + QStringLiteral("/Pallwick.ini");
+    modGlobal::LangFile = modGlobal::languageFilePath(
+        ReadIni(Options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256));
+    modGlobal::LanguageName =
+        ReadIni(Options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256);
+    LoadLanguage();
+    setWindowTitle(titleStopped());
+    modGlobal::Fso = m_fs;
+    Busy = false;
+    LoadSettings();
+    CheckFolders();
+    Loading = false;
+    UpdatePathTips();
+    if (arguments == QStringList{QStringLiteral("/s")} && cmdStopStart->isEnabled())
+        cmdStopStart_Click();
+    ApplyBackColor();
+}
+
+void frmMain::LoadLanguage()
+{
+    Msg = loadMessageTable();
+    Label1->setText(Msg[msgSourceFolder]);
+    Label2->setText(Msg[msgDestFolder]);
+    Label3->setText(Msg[msgInterval]);
+    Label4->setText(Msg[msgLog]);
+    Option1[0]->setText(Msg[msgMoveFiles]);
+    Option1[1]->setText(Msg[msgCopyFiles]);
+    Check2->setText(Msg[msgOverwrite]);
+    Check1->setText(Msg[msgShowLog]);
+    // Inside a pass the button must stay the cancel button.
+    cmdStopStart->setText(Busy ? Msg[msgCancel] : Msg[msgStart]);
+    cmdQuit->setText(Msg[msgQuit]);
+    cmdOpt->setText(Msg[msgSettings]);
+}
+
+void frmMain::LoadSettings()
+{
+    FillIntervalList();
+    Text1->setText(ReadIni(Options, QStringLiteral("From"), QString(), modIniHandler::PathSize));
+    Text2->setText(ReadIni(Options, QStringLiteral("To"), QString(), modIniHandler::PathSize));
+
+    const QString action = ReadIni(Options, QStringLiteral("Action"), QStringLiteral("Copy"), 256);
+    if (action == QLatin1String("Copy"))
+        Option1[1]->setChecked(true);
+    else if (action == QLatin1String("Move"))
+        Option1[0]->setChecked(true);
+
+    const QString showLog = ReadIni(Options, QStringLiteral("ShowLog"), QStringLiteral("0"), 256);
+    if (showLog == QLatin1String("0")) {
+        Check1->setChecked(false);
+        HideLogArea();
+    } else if (showLog == QLatin1String("1")) {
+        Check1->setChecked(true);
+        ShowLogArea();
+    }
+
+    const QString overwrite =
+        ReadIni(Options, QStringLiteral("Overwrite"), QStringLiteral("0"), 256);
+    if (overwrite == QLatin1String("0"))
+        Check2->setChecked(false);
+    else if (overwrite == QLatin1String("1"))
+        Check2->setChecked(true);
+}
+
+// ---------------------------------------------------------------- shutdown
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (m_passRunning) {
+        // Finish the current file, then close: the window must outlive the pass.
+        CancelRequested = true;
+        m_closeAfterPass = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    bool save;
+    if (ReadIni(Options, QStringLiteral("Question"), QStringLiteral("0"), 256)
+        == QLatin1String("1"))
+        save = Prompt::askYesNo(this, appTitle(Msg[msgSaveTitle]),
+                                Msg[msgSaveSettings] + QLatin1Char('?'));
+    else
+        save = ReadIni(Options, QStringLiteral("Save"), QStringLiteral("0"), 256)
+               == QLatin1String("1");
+    if (save)
+        SaveSettings();
+}
+
+void frmMain::SaveSettings()
+{
+    WriteIni(Options, QStringLiteral("From"), Text1->text());
+    WriteIni(Options, QStringLiteral("To"), Text2->text());
+    QString interval = Combo1->currentText();
+    interval.remove(QLatin1Char(' ') + Msg[msgMinutes], Qt::CaseInsensitive);
+    interval.remove(QLatin1Char(' ') + Msg[msgMinute], Qt::CaseInsensitive);
+    WriteIni(Options, QStringLiteral("Interval"), interval);
+    WriteIni(Options, QStringLiteral("Action"),
+             Option1[0]->isChecked() ? QStringLiteral("Move") : QStringLiteral("Copy"));
+    WriteIni(Options, QStringLiteral("ShowLog"),
+             Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteIni(Options, QStringLiteral("Overwrite"),
+             Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void frmMain::cmdQuit_Click() { close(); }
+
+// ---------------------------------------------------------------- scheduler
+
+QString frmMain::titleStopped() const { return appTitle(Msg[msgTitleStopped]); }
+
+QString frmMain::titleWaiting(int minutes) const
+{
+    return appTitle(Msg[msgTitleWaiting] + QStringLiteral(" (") + Msg[msgNextIn]
+                    + QLatin1Char(' ') + QString::number(minutes) + QLatin1Char(' ')
+                    + (minutes == 1 ? Msg[msgMinute] : Msg[msgMinutes]) + QLatin1Char(')'));
+}
+
+QString frmMain::titleDue() const { return appTitle(Msg[msgTitleBusy] + QLatin1Char('!')); }
+
+std::optional<int> frmMain::intervalFromText(const QString &text) const
+{
+    QString bare = text;
+    bare.remove(QLatin1Char(' ') + Msg[msgMinutes], Qt::CaseInsensitive);
+    bare.remove(QLatin1Char(' ') + Msg[msgMinute], Qt::CaseInsensitive);
+    bare = bare.trimmed();
+    // Only plain digits: no sign, no fraction, nothing the count can't reach.
+    if (bare.isEmpty() || bare.size() > 9)
+        return std::nullopt;
+    for (QChar c : bare)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    const int minutes = bare.toInt();
+    if (minutes < 1 || minutes > 32767)
+        return std::nullopt;
+    return minutes;
+}
+
+QString frmMain::intervalText(int minutes) const
+{
+    const QString number = QString::number(minutes);
+    return number == QLatin1String("1") ? number + QLatin1Char(' ') + Msg[msgMinute]
+                                        : number + QLatin1Char(' ') + Msg[msgMinutes];
+}
+
+void frmMain::FillIntervalList()
+{
+    Combo1->clear();
+    QStringList entries{QStringLiteral("1 ") + Msg[msgMinute]};
+    for (int minutes : {2, 3, 5, 10, 15, 20, 30, 45, 60, 120, 180, 240, 300, 360, 420, 480, 560})
+        entries << QString::number(minutes) + QLatin1Char(' ') + Msg[msgMinutes];
+    Combo1->addItems(entries);
+
+    const QString stored = ReadIni(Options, QStringLiteral("Interval"), QStringLiteral("5"), 256);
+    // A stored interval that is no usable number falls back to the default.
+    IntervalMinutes = intervalFromText(stored).value_or(5);
+    m_lastValidInterval = IntervalMinutes;
+    Combo1->setEditText(intervalText(IntervalMinutes));
+}
+
+void frmMain::cmdStopStart_Click()
+{
+    // Decided by the pass, not by the caption: with a missing language file
+    // every caption is empty and would look like the cancel caption.
+    if (Busy) {
+        CancelRequested = true;
+        return;
+    }
+    if (Running)
+        stopSchedule();
+    else
+        startSchedule();
+    m_log->selectLast();
+}
+
+void frmMain::stopSchedule()
+{
+    MinutesElapsed = 0;
+    cmdStopStart->setText(Msg[msgStart]);
+    setWindowTitle(titleStopped());
+    appendStampedLine(Msg[msgStopped]);
+    Running = false;
+}
+
+void frmMain::startSchedule()
+{
+    cmdStopStart->setText(Msg[msgStop]);
+    if (const auto minutes = intervalFromText(Combo1->currentText())) {
+        m_lastValidInterval = *minutes;
+    } else {
+        // Refused: the last valid interval stays in force and is shown again.
+        Combo1->setEditText(intervalText(m_lastValidInterval));
+    }
+    IntervalMinutes = m_lastValidInterval;
+    setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+    appendStampedLine(Msg[msgStarted]);
+    Running = true;
+    if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256)
+        == QLatin1String("1"))
+        DoAction();
+}
+
+void frmMain::Timer1_Timer()
+{
+    if (!Running)
+        return;
+    ++MinutesElapsed;
+    if (MinutesElapsed == IntervalMinutes) {
+        if (m_passRunning) {
+            // The pass that Start began is still working: it stands in for
+            // this one, and the count starts again.
+            MinutesElapsed = 0;
+            return;
+        }
+        setWindowTitle(titleDue());
+        Timer1->stop();
+        DoAction();
+        Timer1->start();
+        MinutesElapsed = 0;
+        setWindowTitle(titleWaiting(IntervalMinutes));
+    } else {
+        setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+    }
+}
+
+void frmMain::Combo1_Validate()
+{
+    if (Loading)
+        return;
+    const auto minutes = intervalFromText(Combo1->currentText());
+    if (minutes)
+        m_lastValidInterval = *minutes;
+    else
+        Combo1->setEditText(intervalText(m_lastValidInterval));
+    MinutesElapsed = 0;
+    if (Running) {
+        IntervalMinutes = m_lastValidInterval;
+        setWindowTitle(titleWaiting(IntervalMinutes));
+    }
+}
+
+void frmMain::SetMessages(bool languageChanged)
+{
+    if (Running) {
+        cmdStopStart->setText(Msg[msgStop]);
+        setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+    } else {
+        setWindowTitle(titleStopped());
+        cmdStopStart->setText(Msg[msgStart]);
+    }
+    if (Busy)
+        cmdStopStart->setText(Msg[msgCancel]);
+    FillIntervalList();
+    if (languageChanged) {
+        appendStampedLine(ReadLang(QStringLiteral("frmMain"), QStringLiteral("t44"), QString(), 256)
+                          + QLatin1Char(' ') + modGlobal::LanguageName);
+        m_log->selectLast();
+    }
+}
+
+void frmMain::appendStampedLine(const QString &text)
+{
+    m_log->append(logStamp(*m_clock) + QStringLiteral(" - ") + text);
+}
+
+// ---------------------------------------------------------------- the pass
+
+void frmMain::DoAction()
+{
+    if (m_passRunning)
+        return;
+    m_passRunning = true;
+    TransferPass(*this, *m_fs, *m_clock).run();
+    m_passRunning = false;
+    if (m_closeAfterPass)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void frmMain::EnableControls(bool enabled, const QString &noun, const QString &count)
+{
+    for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Text2),
+                       static_cast<QWidget *>(cmdFrom), static_cast<QWidget *>(cmdTo),
+                       static_cast<QWidget *>(cmdQuit)})
+        w->setEnabled(enabled);
+    cmdStopStart->setText(!enabled ? Msg[msgCancel] : Running ? Msg[msgStop] : Msg[msgStart]);
+    Combo1->setEnabled(enabled);
+    Check1->setEnabled(enabled);
+    Check2->setEnabled(enabled);
+    if (!enabled) {
+        const QString verb = Option1[0]->isChecked() ? Msg[msgMoving] : Msg[msgCopying];
+        setWindowTitle(appTitle(Msg[msgTitleBusy] + QStringLiteral(" (") + verb + QLatin1Char(' ')
+                                + count + QLatin1Char(' ') + noun + QLatin1Char(')')));
+    }
+}
+
+QString frmMain::sourceFolder() const { return Text1->text(); }
+QString frmMain::destinationFolder() const { return Text2->text(); }
+bool frmMain::moveSelected() const { return Option1[0]->isChecked(); }
+bool frmMain::overwriteTicked() const { return Check2->isChecked(); }
+
+void frmMain::enableControls(bool enabled, const QString &noun, const QString &count)
+{
+    EnableControls(enabled, noun, count);
+}
+
+void frmMain::processEvents() { QCoreApplication::processEvents(); }
+
+void frmMain::setBusyPointer(bool busy)
+{
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+// ---------------------------------------------------------------- presentation
+
+void frmMain::CheckFolders()
+{
+    const bool both = modGlobal::Fso && modGlobal::Fso->folderExists(Text1->text())
+                      && modGlobal::Fso->folderExists(Text2->text());
+    if (both) {
+        cmdStopStart->setEnabled(true);
+        setTextColor(Text1, Qt::black);
+        setTextColor(Text2, Qt::black);
+        return;
+    }
+    if (Running) {
+        cmdStopStart->setText(Msg[msgStart]);
+        setWindowTitle(titleStopped());
+        Running = false;
+    }
+    cmdStopStart->setEnabled(false);
+    for (QLineEdit *box : {Text1, Text2})
+        if (!modGlobal::Fso || !modGlobal::Fso->folderExists(box->text()))
+            setTextColor(box, Qt::red);
+}
+
+void frmMain::setTextColor(QLineEdit *box, const QColor &color)
+{
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Text, color);
+    box->setPalette(palette);
+}
+
+void frmMain::UpdatePathTips()
+{
+    Text1->setToolTip(Text1->text());
+    Text2->setToolTip(Text2->text());
+}
+
+void frmMain::Check1_Click()
+{
+    if (Check1->isChecked())
+        ShowLogArea();
+    else
+        HideLogArea();
+}
+
+void frmMain::ShowLogArea() { setLogLayout(true); }
+void frmMain::HideLogArea() { setLogLayout(false); }
+
+void frmMain::setLogLayout(bool shown)
+{
+    List1->setVisible(shown);
+    Label4->setVisible(shown);
+    // The window keeps one fixed size per layout; the user cannot drag it.
+    const int clientHeight = shown ? ClientHeightWithLog : ClientHeightWithoutLog;
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(clientHeight));
+    const int buttonTop = twipsToPixels(shown ? 3210 : 2190);
+    for (QPushButton *b : {cmdStopStart, cmdQuit, cmdOpt, cmdInfo})
+        b->move(b->x(), buttonTop);
+    Frame1->resize(Frame1->width(), height() - twipsToPixels(30));
+}
+
+void frmMain::browseInto(QLineEdit *box, MsgId caption)
+{
+    const QString result = modFolder::BrowseFolder(Msg[caption] + QLatin1Char(':'), box->text(),
+                                                   this, true, QString(), true, false);
+    if (!result.isEmpty()) {
+        box->setText(result);
+        UpdatePathTips();
+    }
+    CheckFolders();
+}
+
+void frmMain::cmdFrom_Click() { browseInto(Text1, msgSourceFolder); }
+void frmMain::cmdTo_Click() { browseInto(Text2, msgDestFolder); }
+
+void frmMain::cmdQuit_KeyDown(int key)
+{
+    if (key == Qt::Key_F12)
+        UserStore::save(UserStore::appName(), Options, QStringLiteral("BGColor"),
+                        QStringLiteral("&H8000000F"));
+    else if (key == Qt::Key_F11)
+        UserStore::save(UserStore::appName(), Options, QStringLiteral("BGColor"),
+                        QStringLiteral("&H00FFFFFF"));
+    ApplyBackColor();
+}
+
+void frmMain::ApplyBackColor()
+{
+    const QString stored =
+        UserStore::read(UserStore::appName(), Options, QStringLiteral("BGColor"), QString());
+    if (stored.size() < 2)
+        return;
+    // A text that is no colour leaves the colours alone rather than painting black.
+    const std::optional<QColor> color = colorFromStoredText(stored);
+    if (!color)
+        return;
+    for (QWidget *w : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Option1[0]),
+                       static_cast<QWidget *>(Option1[1]), static_cast<QWidget *>(Check1),
+                       static_cast<QWidget *>(Check2), Picture1, static_cast<QWidget *>(this)})
+        paintBackground(w, *color);
+}
+
+void frmMain::List1_MouseMove(const QPoint &position, Qt::MouseButtons buttons)
+{
+    if (buttons != Qt::NoButton)
+        return;
+    const QListWidgetItem *item = List1->itemAt(position);
+    List1->setToolTip(item ? item->text() : QString());
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == cmdQuit && event->type() == QEvent::KeyPress)
+        cmdQuit_KeyDown(static_cast<QKeyEvent *>(event)->key());
+    else if (watched == List1->viewport() && event->type() == QEvent::MouseMove) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        List1_MouseMove(mouse->position().toPoint(), mouse->buttons());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::keyPressEvent(QKeyEvent *event)
+{
+    // The Start/Stop button is the window's default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && cmdStopStart->isEnabled()) {
+        cmdStopStart->animateClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void frmMain::cmdOpt_Click()
+{
+    // TODO(lead): open the Options dialog once it lands.
+}
+
+void frmMain::cmdInfo_Click()
+{
+    // TODO(lead): open the About dialog once it lands.
+}

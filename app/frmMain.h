@@ -1,0 +1,169 @@
+#pragma once
+
+#include "app/MainWindowApi.h"
+#include "settings/Messages.h"
+#include "transfer/ActivityLog.h"
+#include "transfer/PassHost.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class Clock;
+class FileSystem;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+// The program's one permanent window: the job's controls, the minute
+// scheduler, the activity log, start-up and the save decision at exit.
+class frmMain : public QWidget, public PassHost, public MainWindowApi
+{
+    Q_OBJECT
+
+public:
+    // What tests and tools substitute. Unset members take the real thing.
+    struct Environment
+    {
+        QString programFolder;        // settings file and lang/; default: beside the executable
+        FileSystem *fs = nullptr;     // default: the POSIX service
+        const Clock *clock = nullptr; // default: the system clock
+    };
+
+    // arguments: the command line after the program name ("/s" starts the job).
+    explicit frmMain(const QStringList &arguments, QWidget *parent = nullptr);
+    frmMain(const QStringList &arguments, const Environment &environment,
+            QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Window state
+    bool Running = false;         // the schedule is started
+    bool Busy = false;            // a pass works through its file list
+    bool CancelRequested = false; // the user asked to end the running pass
+    bool Loading = false;         // start-up has not reached its folder check
+    qint16 MinutesElapsed = 0;    // minutes counted since the count last started
+    qint32 IntervalMinutes = 0;   // the interval the count is compared with
+    MessageTable Msg;
+
+    // MainWindowApi
+    void LoadLanguage() override;
+    void SetMessages(bool languageChanged) override;
+
+    // The transfer pass and the locking of the job controls around it.
+    void DoAction();
+    void EnableControls(bool enabled, const QString &noun, const QString &count);
+
+    void FillIntervalList();
+    void LoadSettings();
+    void SaveSettings();
+    void CheckFolders();
+    void UpdatePathTips();
+    void ApplyBackColor();
+    void ShowLogArea();
+    void HideLogArea();
+
+    // Event handlers, public so tests drive them as the toolkit would.
+    void cmdStopStart_Click();
+    void Timer1_Timer();
+    void Combo1_Validate();
+    void Check1_Click();
+    void cmdFrom_Click();
+    void cmdTo_Click();
+    void cmdOpt_Click();
+    void cmdInfo_Click();
+    void cmdQuit_Click();
+    void cmdQuit_KeyDown(int key);
+    void List1_MouseMove(const QPoint &position, Qt::MouseButtons buttons);
+
+    // Title texts of the scheduler.
+    QString titleStopped() const;
+    QString titleWaiting(int minutes) const;
+    QString titleDue() const;
+
+    // The interval text as a number of minutes: unit words removed, then a
+    // whole number from 1 to 32767, or nothing.
+    std::optional<int> intervalFromText(const QString &text) const;
+    // "1 <minute>" / "N <minutes>"
+    QString intervalText(int minutes) const;
+
+    ActivityLog &activityLog() { return *m_log; }
+    bool passRunning() const { return m_passRunning; }
+
+    // PassHost
+    QString sourceFolder() const override;
+    QString destinationFolder() const override;
+    bool moveSelected() const override;
+    bool overwriteTicked() const override;
+    const MessageTable &messages() const override { return Msg; }
+    ActivityLog &log() override { return *m_log; }
+    void enableControls(bool enabled, const QString &noun, const QString &count) override;
+    void processEvents() override;
+    bool cancelRequested() const override { return CancelRequested; }
+    void setCancelRequested(bool requested) override { CancelRequested = requested; }
+    void setBusy(bool busy) override { Busy = busy; }
+    void setBusyPointer(bool busy) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void Form_Load(const QStringList &arguments);
+    void Form_Unload();
+    void startSchedule();
+    void stopSchedule();
+    void appendStampedLine(const QString &text);
+    void browseInto(QLineEdit *box, MsgId caption);
+    void setLogLayout(bool shown);
+    void setTextColor(QLineEdit *box, const QColor &color);
+
+    std::unique_ptr<FileSystem> m_ownFs;
+    FileSystem *m_fs = nullptr;
+    const Clock *m_clock = nullptr;
+    bool m_passRunning = false;
+    bool m_closeAfterPass = false;
+    bool m_unloaded = false;
+    int m_lastValidInterval = 5;
+
+public:
+    // Controls, named as in the design.
+    QFrame *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QPushButton *cmdFrom = nullptr;
+    QPushButton *cmdTo = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QWidget *Picture1 = nullptr;
+    QRadioButton *Option1[2] = {nullptr, nullptr};
+    QCheckBox *Check1 = nullptr;
+    QCheckBox *Check2 = nullptr;
+    QListWidget *List1 = nullptr;
+    QPushButton *cmdInfo = nullptr;
+    QPushButton *cmdOpt = nullptr;
+    QPushButton *cmdStopStart = nullptr;
+    QPushButton *cmdQuit = nullptr;
+    QTimer *Timer1 = nullptr;
+
+private:
+    std::unique_ptr<ListWidgetLog> m_log;
+};
+
+// Design units: 15 twips per pixel at 96 dots per inch.
+constexpr int twipsToPixels(int twips)
+{
+    return twips >= 0 ? (twips + 7) / 15 : -((-twips + 7) / 15);
+}
