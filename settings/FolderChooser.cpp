@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
@@ -81,6 +82,11 @@ FolderChooser::FolderChooser(const QString &title, const QString &startPath, QWi
     // start folder away from where it was scrolled to.
     connect(m_model, &QFileSystemModel::directoryLoaded, this, &FolderChooser::rescrollToStart);
     connect(m_model, &QAbstractItemModel::layoutChanged, this, &FolderChooser::rescrollToStart);
+    // Once the user browses, the view is theirs.
+    const auto stopFollowing = [this] { m_followIndex = QPersistentModelIndex(); };
+    connect(m_tree, &QTreeView::expanded, this, stopFollowing);
+    connect(m_tree, &QTreeView::collapsed, this, stopFollowing);
+    connect(m_tree->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, stopFollowing);
 
     currentChanged();
     if (startPath.isEmpty() || !selectPath(startPath)) {

@@ -118,7 +118,8 @@ void tst_FolderPicker::startFolderIsSelectedAndInView()
     QVERIFY(tree->selectionModel()->isSelected(current));
     QCOMPARE(chooser.selectedPath(), start);
     QVERIFY(okButton(chooser)->isEnabled());
-    // The model keeps loading and sorting after the selection was made.
+    // The model loads and sorts the siblings after the selection was made.
+    QTRY_COMPARE(model->rowCount(current.parent()), 81);
     QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
     QCOMPARE(model->filePath(tree->currentIndex()), start);
 }
@@ -288,10 +289,16 @@ void tst_FolderPicker::dollarTitleShownEmpty()
 void tst_FolderPicker::hookAnswersInsteadOfDialog()
 {
     QStringList calls;
+    // Should a dialog open after all, close it rather than hang in exec().
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, [&calls] {
+        if (auto *chooser = qobject_cast<FolderChooser *>(QApplication::activeModalWidget())) {
+            calls << QStringLiteral("dialog opened");
+            chooser->reject();
+        }
+    });
+    guard.start(10);
     modFolder::setBrowseHook([&](const QString &title, const QString &start) {
-        // A real chooser would be the active modal window by now.
-        if (QApplication::activeModalWidget())
-            calls << QStringLiteral("dialog open");
         calls << title + QLatin1Char('|') + start;
         return QStringLiteral("/picked");
     });
