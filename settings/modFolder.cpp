@@ -1,0 +1,33 @@
+#include "settings/modFolder.h"
+
+#include "settings/FolderChooser.h"
+
+namespace {
+modFolder::BrowseHook &currentHook()
+{
+    static modFolder::BrowseHook hook;
+    return hook;
+}
+} // namespace
+
+namespace modFolder {
+
+QString BrowseFolder(QString title, const QString &startPath, QWidget *ownerWindow, bool statusText,
+                     const QString &root, bool newStyle, bool includeFiles)
+{
+    // A lone "$" is the status line's marker, never a title to show.
+    if (title == QLatin1String("$") && statusText)
+        title.clear();
+    if (currentHook())
+        return currentHook()(title, startPath);
+    FolderChooser chooser(title, startPath, ownerWindow, statusText, root, newStyle, includeFiles);
+    chooser.exec();
+    return chooser.chosenPath();
+}
+
+void setBrowseHook(BrowseHook hook)
+{
+    currentHook() = std::move(hook);
+}
+
+} // namespace modFolder
