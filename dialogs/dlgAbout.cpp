@@ -53,6 +53,10 @@ dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
     setFixedSize(twips(0, 0, 4395, 3180).size());
+    QFont font = this->font();
+    // The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi).
+    font.setPixelSize(11);
+    setFont(font);
 
     const auto makeLabel = [this](const char *name, const QRect &geometry) {
         auto *label = new QLabel(this);
@@ -60,11 +64,18 @@ dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
         label->setGeometry(geometry);
         return label;
     };
-    const auto makeLink = [](QLabel *label) {
+    // The addresses come from the build and may be longer than the design
+    // allowed for; such a label grows, at most to the dialog's edge.
+    const auto fitWidth = [this](QLabel *label) {
+        const int wanted = qMax(label->width(), label->sizeHint().width());
+        label->resize(qMin(wanted, width() - label->x()), label->height());
+    };
+    const auto makeLink = [fitWidth](QLabel *label) {
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, Qt::red);
         label->setPalette(palette);
         label->setCursor(Qt::PointingHandCursor);
+        fitWidth(label);
     };
 
     // Created first so the version labels lie on top of it.
@@ -127,6 +138,8 @@ void dlgAbout::Form_Load()
 {
     LoadLanguage();
     lblVersion->setText(QStringLiteral("1.4"));
+    lblVersion->resize(qMax(lblVersion->width(), lblVersion->sizeHint().width()),
+                       lblVersion->height());
 }
 
 void dlgAbout::LoadLanguage()

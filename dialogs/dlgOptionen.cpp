@@ -22,10 +22,19 @@ QRect twips(int left, int top, int width, int height)
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
+// The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi);
+// a larger desktop font would cut the texts off.
+QFont designFont(QFont font)
+{
+    font.setPixelSize(11);
+    return font;
+}
+
 void paintBackground(QWidget *widget, const QColor &color)
 {
+    // Buttons (check boxes too) fill with the Button role, not Window.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
+    palette.setColor(widget->backgroundRole(), color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -64,11 +73,13 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
     setFixedSize(twips(0, 0, 3885, 2700).size());
+    setFont(designFont(font()));
     paintBackground(this, Qt::white);
 
     Frame1 = new QFrame(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(twips(60, -30, 3765, 2685));
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     paintBackground(Frame1, Qt::white);
 
     Label1 = new QLabel(Frame1);
