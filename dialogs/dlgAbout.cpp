@@ -1,0 +1,176 @@
+#include "dialogs/dlgAbout.h"
+
+#include "dialogs/AppIcon.h"
+#include "platform/Shell.h"
+#include "settings/modIniHandler.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#ifndef PALLWICK_WEB_HOST
+#define PALLWICK_WEB_HOST "www.pallwick.example"
+#endif
+#ifndef PALLWICK_SUPPORT_MAIL
+#define PALLWICK_SUPPORT_MAIL "support@pallwick.example"
+#endif
+
+namespace {
+
+constexpr auto MakerName = "Pallwick Software";
+
+// The layout was designed in twips; 15 twips are one pixel at 96 dpi.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QString lang(const char *key)
+{
+    return ReadLang(QStringLiteral("frmMain"), QString::fromLatin1(key), QString(), 256);
+}
+
+} // namespace
+
+QUrl dlgAbout::makerUrl()
+{
+    return QUrl(QStringLiteral("https://" PALLWICK_WEB_HOST "/"));
+}
+
+QUrl dlgAbout::productUrl()
+{
+    return QUrl(QStringLiteral("https://" PALLWICK_WEB_HOST "/pallwick/"));
+}
+
+QUrl dlgAbout::supportUrl()
+{
+    return QUrl(QStringLiteral("mailto:" PALLWICK_SUPPORT_MAIL));
+}
+
+dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(appIcon());
+    setFixedSize(twips(0, 0, 4395, 3180).size());
+    QFont font = this->font();
+    // The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi).
+    font.setPixelSize(11);
+    setFont(font);
+
+    const auto makeLabel = [this](const char *name, const QRect &geometry) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setGeometry(geometry);
+        return label;
+    };
+    // The addresses come from the build and may be longer than the design
+    // allowed for; such a label grows, at most to the dialog's edge.
+    const auto fitWidth = [this](QLabel *label) {
+        const int wanted = qMax(label->width(), label->sizeHint().width());
+        label->resize(qMin(wanted, width() - label->x()), label->height());
+    };
+    const auto makeLink = [fitWidth](QLabel *label) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Qt::red);
+        label->setPalette(palette);
+        label->setCursor(Qt::PointingHandCursor);
+        fitWidth(label);
+    };
+
+    // Created first so the version labels lie on top of it.
+    Image1 = makeLabel("Image1", twips(0, 0, 4395, 780));
+    Image1->setPixmap(aboutBanner());
+    Image1->setToolTip(QString::fromLatin1(MakerName));
+    Image1->setCursor(Qt::PointingHandCursor);
+
+    lblVers = makeLabel("lblVers", twips(3360, 45, 705, 195));
+    lblVersion = makeLabel("lblVersion", twips(4140, 45, 195, 225));
+    lblWeb = makeLabel("lblWeb", twips(60, 900, 1095, 195));
+    lblWeburl = makeLabel("lblWeburl", twips(1260, 900, 2565, 195));
+    // Shown the way people type it, without the scheme.
+    lblWeburl->setText(productUrl().toString(QUrl::RemoveScheme).mid(2));
+    makeLink(lblWeburl);
+    lblSupp = makeLabel("lblSupp", twips(60, 1200, 1095, 195));
+    lblSupport = makeLabel("lblSupport", twips(1260, 1200, 1695, 195));
+    lblSupport->setText(QStringLiteral(PALLWICK_SUPPORT_MAIL));
+    makeLink(lblSupport);
+    lblFreeware = makeLabel("lblFreeware", twips(60, 1515, 2685, 225));
+    lblInfo = makeLabel("lblInfo", twips(60, 1830, 4305, 825));
+    lblInfo->setWordWrap(true);
+    lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    cmdQuit = new QPushButton(this);
+    cmdQuit->setObjectName(QStringLiteral("cmdQuit"));
+    cmdQuit->setGeometry(twips(2940, 2730, 1365, 345));
+    cmdQuit->setCursor(Qt::PointingHandCursor);
+    cmdQuit->setFocus();
+    connect(cmdQuit, &QPushButton::clicked, this, [this] { cmdQuit_Click(); });
+
+    for (QLabel *link : {Image1, lblWeburl, lblSupport})
+        link->installEventFilter(this);
+
+    Form_Load();
+}
+
+bool dlgAbout::eventFilter(QObject *watched, QEvent *event)
+{
+    // Labels have no click signal; a left-button release over the label is
+    // the click.
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const auto *label = qobject_cast<QLabel *>(watched);
+        if (label && mouse->button() == Qt::LeftButton &&
+            label->rect().contains(mouse->position().toPoint())) {
+            if (watched == Image1)
+                Image1_Click();
+            else if (watched == lblWeburl)
+                lblWeburl_Click();
+            else if (watched == lblSupport)
+                lblSupport_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void dlgAbout::Form_Load()
+{
+    LoadLanguage();
+    lblVersion->setText(QStringLiteral("1.4"));
+    lblVersion->resize(qMax(lblVersion->width(), lblVersion->sizeHint().width()),
+                       lblVersion->height());
+}
+
+void dlgAbout::LoadLanguage()
+{
+    setWindowTitle(lang("t45"));
+    lblVers->setText(lang("t46"));
+    lblWeb->setText(lang("t47"));
+    lblSupp->setText(lang("t48"));
+    cmdQuit->setText(lang("t49"));
+    lblFreeware->setText(lang("t51"));
+    lblInfo->setText(lang("t52"));
+}
+
+// The shell's answer is not looked at: with no browser or mail program the
+// dialog simply stays as it is.
+void dlgAbout::Image1_Click()
+{
+    (void)Shell::open(makerUrl());
+}
+
+void dlgAbout::lblWeburl_Click()
+{
+    (void)Shell::open(productUrl());
+}
+
+void dlgAbout::lblSupport_Click()
+{
+    (void)Shell::open(supportUrl());
+}
+
+void dlgAbout::cmdQuit_Click()
+{
+    accept();
+}

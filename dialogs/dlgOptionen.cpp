@@ -1,0 +1,240 @@
+#include "dialogs/dlgOptionen.h"
+
+#include "app/MainWindowApi.h"
+#include "dialogs/AppIcon.h"
+#include "platform/UserStore.h"
+#include "settings/ColorValue.h"
+#include "settings/modGlobal.h"
+#include "settings/modIniHandler.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// The layout was designed in twips; 15 twips are one pixel at 96 dpi.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi);
+// a larger desktop font would cut the texts off.
+QFont designFont(QFont font)
+{
+    font.setPixelSize(11);
+    return font;
+}
+
+void paintBackground(QWidget *widget, const QColor &color)
+{
+    // Buttons (check boxes too) fill with the Button role, not Window.
+    QPalette palette = widget->palette();
+    palette.setColor(widget->backgroundRole(), color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// Any non-zero number ticks the box, so a hand-edited "-1" or "2" still reads
+// as "on"; text that is no number reads as "off".
+Qt::CheckState checkStateFromSetting(const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok && value != 0 ? Qt::Checked : Qt::Unchecked;
+}
+
+QString settingFromCheckBox(const QCheckBox *box)
+{
+    return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+QString storedLanguage()
+{
+    return ReadIni(QStringLiteral("Options"), QStringLiteral("Language"), QStringLiteral("Deutsch"),
+                   256);
+}
+
+QString lang(const char *key)
+{
+    return ReadLang(QStringLiteral("frmMain"), QString::fromLatin1(key), QString(), 256);
+}
+
+} // namespace
+
+dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
+    : QDialog(parent), m_mainWindow(mainWindow)
+{
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(appIcon());
+    setFixedSize(twips(0, 0, 3885, 2700).size());
+    setFont(designFont(font()));
+    paintBackground(this, Qt::white);
+
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(twips(60, -30, 3765, 2685));
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    paintBackground(Frame1, Qt::white);
+
+    Label1 = new QLabel(Frame1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twips(120, 180, 3555, 225));
+
+    Combo1 = new QComboBox(Frame1);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setGeometry(twips(120, 420, 3555, 315));
+    Combo1->setEditable(true);
+    // A typed name must stay a typed name, not become a list entry.
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+
+    const auto makeCheck = [this](const char *name, int top) {
+        auto *box = new QCheckBox(Frame1);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setGeometry(twips(120, top, 3585, 195));
+        paintBackground(box, Qt::white);
+        return box;
+    };
+    Check1 = makeCheck("Check1", 930);
+    Check2 = makeCheck("Check2", 1200);
+    Check3 = makeCheck("Check3", 1470);
+    Check4 = makeCheck("Check4", 1740);
+
+    const auto makeButton = [this](const char *name, const QRect &geometry) {
+        auto *button = new QPushButton(this);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setGeometry(geometry);
+        button->setCursor(Qt::PointingHandCursor);
+        return button;
+    };
+    cmdCancel = makeButton("cmdCancel", twips(150, 2160, 1755, 345));
+    cmdSave = makeButton("cmdSave", twips(1980, 2160, 1725, 345));
+    cmdSave->setDefault(true);
+
+    setTabOrder(Combo1, Check1);
+    setTabOrder(Check1, Check2);
+    setTabOrder(Check2, Check3);
+    setTabOrder(Check3, cmdCancel);
+    setTabOrder(cmdCancel, cmdSave);
+    setTabOrder(cmdSave, Check4);
+
+    connect(Check2, &QCheckBox::toggled, this, [this] { Check2_Click(); });
+    connect(cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+
+    Form_Load();
+}
+
+void dlgOptionen::Form_Load()
+{
+    LoadLanguage();
+    FillLanguageList();
+    Check1->setCheckState(checkStateFromSetting(
+        ReadIni(QStringLiteral("Options"), QStringLiteral("Save"), QStringLiteral("1"), 256)));
+    Check2->setCheckState(checkStateFromSetting(
+        ReadIni(QStringLiteral("Options"), QStringLiteral("Question"), QStringLiteral("0"), 256)));
+    Check3->setCheckState(checkStateFromSetting(ReadIni(
+        QStringLiteral("Options"), QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256)));
+    Check4->setCheckState(checkStateFromSetting(ReadIni(
+        QStringLiteral("Options"), QStringLiteral("CheckDestination"), QStringLiteral("1"), 256)));
+    ApplyBackColor();
+}
+
+void dlgOptionen::LoadLanguage()
+{
+    setWindowTitle(QStringLiteral("Pallwick Lite - ") + lang("t38").remove(QLatin1Char('&')));
+    Check1->setText(lang("t37"));
+    Check2->setText(lang("t39"));
+    Check3->setText(lang("t40"));
+    Check4->setText(lang("t50"));
+    cmdCancel->setText(lang("t41"));
+    cmdSave->setText(lang("t42"));
+    Label1->setText(lang("t43"));
+}
+
+void dlgOptionen::FillLanguageList()
+{
+    // Plain files only, in the order the file system yields them; the list
+    // shows the newest-listed name on top.
+    const QDir folder(modGlobal::programFolder() + QStringLiteral("/lang"));
+    const QStringList files =
+        folder.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
+    for (QString name : files) {
+        name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
+        Combo1->insertItem(0, name);
+        LanguageNames.append(name);
+    }
+    Combo1->setEditText(storedLanguage());
+}
+
+void dlgOptionen::ApplyBackColor()
+{
+    const QString text = UserStore::read(UserStore::appName(), QStringLiteral("Options"),
+                                         QStringLiteral("BGColor"), QString());
+    if (text.size() <= 1)
+        return;
+    // A text that does not convert is skipped like any other failing step.
+    const auto color = colorFromStoredText(text);
+    if (!color)
+        return;
+    for (QWidget *widget : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Check1),
+                            static_cast<QWidget *>(Check2), static_cast<QWidget *>(Check3),
+                            static_cast<QWidget *>(Check4), static_cast<QWidget *>(this)})
+        paintBackground(widget, *color);
+}
+
+void dlgOptionen::Check2_Click()
+{
+    // A disabled Check1 keeps its tick and is still saved.
+    Check1->setEnabled(!Check2->isChecked());
+}
+
+void dlgOptionen::cmdSave_Click()
+{
+    const QString chosen = Combo1->currentText();
+    bool languageChanged = storedLanguage() != chosen;
+
+    WriteIni(QStringLiteral("Options"), QStringLiteral("Save"), settingFromCheckBox(Check1));
+    WriteIni(QStringLiteral("Options"), QStringLiteral("Question"), settingFromCheckBox(Check2));
+    WriteIni(QStringLiteral("Options"), QStringLiteral("DoActionOnStart"),
+             settingFromCheckBox(Check3));
+    WriteIni(QStringLiteral("Options"), QStringLiteral("CheckDestination"),
+             settingFromCheckBox(Check4));
+
+    if (languageChanged) {
+        // Only a listed language is stored; a cleared text stores nothing but
+        // still counts as a change, so the main window reloads its texts.
+        if (!chosen.isEmpty()) {
+            bool found = false;
+            for (const QString &entry : std::as_const(LanguageNames)) {
+                if (entry == chosen) {
+                    WriteIni(QStringLiteral("Options"), QStringLiteral("Language"), entry);
+                    found = true;
+                }
+            }
+            if (!found)
+                languageChanged = false;
+        }
+        if (languageChanged) {
+            modGlobal::LangFile = modGlobal::languageFilePath(storedLanguage());
+            m_mainWindow.LoadLanguage();
+        }
+    }
+
+    modGlobal::LangFile = modGlobal::languageFilePath(storedLanguage());
+    modGlobal::LanguageName = storedLanguage();
+    m_mainWindow.SetMessages(languageChanged);
+
+    LanguageNames.clear();
+    accept();
+}
+
+void dlgOptionen::cmdCancel_Click()
+{
+    reject();
+}
