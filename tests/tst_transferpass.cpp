@@ -5,6 +5,8 @@
 #include "settings/modGlobal.h"
 #include "transfer/TransferPass.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +45,7 @@ private slots:
     void unknownFreeSpaceNeverTransfers();
     void fileOperationsRunOffTheCallingThread();
     void eventsAreHandledDuringASlowCopy();
+    void copyEndingInsideAModalLoopIsNotLost();
 
 private:
     void runPass() { TransferPass(*m_host, *m_fs, m_clock).run(); }
@@ -491,6 +494,29 @@ void TransferPassTest::eventsAreHandledDuringASlowCopy()
     QVERIFY(seenDuringCopy);
     // The file under way is finished; the cancel takes effect before the next.
     QCOMPARE(m_host->lines(), (QStringList{done("COPIED", "a"), "RESULT: COPIED 1 FILE"}));
+}
+
+void TransferPassTest::copyEndingInsideAModalLoopIsNotLost()
+{
+    m_fs->addFile("/src", "a", "x");
+    m_fs->addFile("/src", "b", "x");
+    m_fs->setCopyDelay(100);
+    bool modalRan = false;
+    // Like a dialog opened during the first copy and closed after it ended:
+    // the pass must notice the finished copy once the dialog's loop is left.
+    QTimer::singleShot(30, [&] {
+        QEventLoop modal;
+        QTimer::singleShot(300, &modal, &QEventLoop::quit);
+        modal.exec();
+        modalRan = true;
+    });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    runPass();
+
+    QVERIFY(modalRan);
+    QVERIFY(elapsed.elapsed() < 5000);
+    QCOMPARE(m_host->lines(), (QStringList{done("COPIED", "a"), done("COPIED", "b")}));
 }
 
 QTEST_GUILESS_MAIN(TransferPassTest)

@@ -1,12 +1,15 @@
 #pragma once
 
-#include <QObject>
-
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
-class QThread;
+class QEventLoop;
+class QObject;
 
 // Runs one job at a time on a worker thread of its own while the calling
 // (UI) thread keeps handling its events, so the window repaints and a click
@@ -23,7 +26,7 @@ public:
 
     // Runs job on the worker and returns when it has finished. Events of the
     // calling thread are processed meanwhile (also user input, so handlers may
-    // run). Without an application object the job simply runs inline.
+    // run). Must be called from the thread that created the runner.
     void run(const std::function<void()> &job);
 
     // The same for a job with a result.
@@ -35,7 +38,20 @@ public:
     }
 
 private:
-    QThread *m_thread = nullptr;
-    QObject *m_worker = nullptr; // lives in m_thread; jobs are queued to it
-    QObject *m_home = nullptr;   // lives in the calling thread; receives "done"
+    void workerLoop();
+
+    // Job and done are atomics so either side can find them by a short spin
+    // before it sleeps; they are changed under the mutex so no wake-up of a
+    // sleeper is lost.
+    std::mutex m_mutex;
+    std::condition_variable m_jobPosted;
+    std::condition_variable m_jobDone;
+    std::atomic<const std::function<void()> *> m_job{nullptr};
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_stop{false};
+    bool m_loopWaiting = false; // the caller waits in m_loop and needs a wake-up
+
+    QEventLoop *m_loop = nullptr; // touched on the calling thread only
+    QObject *m_home = nullptr;    // lives in the calling thread; wake-ups go here
+    std::thread m_thread;
 };

@@ -28,9 +28,16 @@ QString TransferPass::msg(MsgId id) const
     return m_host.messages()[id];
 }
 
-QString TransferPass::stamped(const QString &text) const
+// The stamp shows whole seconds; formatting it costs more than copying a
+// small file, so it is formatted once per second of the clock.
+QString TransferPass::stamped(const QString &text)
 {
-    return logStamp(m_clock) + QStringLiteral(" - ") + text;
+    const qint64 second = m_clock.now().toSecsSinceEpoch();
+    if (m_stamp.isEmpty() || second != m_stampSecond) {
+        m_stamp = logStamp(m_clock);
+        m_stampSecond = second;
+    }
+    return m_stamp + QStringLiteral(" - ") + text;
 }
 
 void TransferPass::run()

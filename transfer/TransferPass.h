@@ -40,7 +40,7 @@ private:
     void outcome(const QString &line);
 
     QString msg(MsgId id) const;
-    QString stamped(const QString &text) const;
+    QString stamped(const QString &text);
 
     PassHost &m_host;
     FileSystem &m_fs;
@@ -53,4 +53,7 @@ private:
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;
+
+    QString m_stamp;
+    qint64 m_stampSecond = 0;
 };
