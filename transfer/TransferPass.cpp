@@ -49,6 +49,7 @@ void TransferPass::run()
     m_source = m_host.sourceFolder();
     m_destination = m_host.destinationFolder();
     m_move = m_host.moveSelected();
+    m_sameDrive.reset();
 
     // The whole list is taken before any file is touched, so files the pass
     // itself creates or moves do not disturb it.
@@ -160,10 +161,10 @@ void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
 
 TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, const QString &name)
 {
-    // An undeterminable drive ("") is never taken for the same drive: the
-    // size rule then guards the move.
-    const QString destDrive = m_fs.driveName(m_destination);
-    const bool sameDrive = m_move && !destDrive.isEmpty() && destDrive == m_fs.driveName(m_source);
+    // Only a move cares whether both folders share a drive. An undeterminable
+    // drive ("") is never taken for the same drive: the size rule then guards
+    // the move.
+    const bool sameDrive = m_move && onSameDrive();
 
     qint64 size = 0;
     if (!sameDrive) {
@@ -193,6 +194,17 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
     const bool allowed = sameDrive ? DestinationCheck::spaceRuleAllows(free)
                                    : DestinationCheck::sizeRuleAllows(size, free);
     return allowed ? Verdict::Transfer : Verdict::Refuse;
+}
+
+// The folder texts are fixed for the pass, so their drives are looked up
+// once, when the first file needs them.
+bool TransferPass::onSameDrive()
+{
+    if (!m_sameDrive) {
+        const QString destDrive = m_fs.driveName(m_destination);
+        m_sameDrive = !destDrive.isEmpty() && destDrive == m_fs.driveName(m_source);
+    }
+    return *m_sameDrive;
 }
 
 FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath,

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class BackgroundRunner;
 class Clock;
 class FileSystem;
@@ -33,6 +35,7 @@ private:
 
     void treatFile(const QString &name, BackgroundRunner &runner);
     Verdict checkDestination(const QString &sourcePath, const QString &name);
+    bool onSameDrive();
     FsResult transfer(const QString &sourcePath, const QString &destPath, BackgroundRunner &runner);
     // The one failure handler: the error line replaces the last line.
     void fail(const QString &description, const QString &name);
@@ -50,6 +53,7 @@ private:
     QString m_source;
     QString m_destination;
     bool m_move = false;
+    std::optional<bool> m_sameDrive; // looked up when first needed
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;
