@@ -1,0 +1,234 @@
+#include "transfer/TransferPass.h"
+
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "settings/modIniHandler.h"
+#include "transfer/ActivityLog.h"
+#include "transfer/BackgroundRunner.h"
+#include "transfer/DestinationCheck.h"
+#include "transfer/PassHost.h"
+#include "transfer/modSize.h"
+
+namespace {
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder + QLatin1Char('/') + name;
+}
+} // namespace
+
+TransferPass::TransferPass(PassHost &host, FileSystem &fs, const Clock &clock)
+    : m_host(host), m_fs(fs), m_clock(clock)
+{
+}
+
+// Texts are looked up at each use: a language change saved while the pass
+// processes events applies to its later lines.
+QString TransferPass::msg(MsgId id) const
+{
+    return m_host.messages()[id];
+}
+
+// The stamp shows whole seconds; formatting it costs more than copying a
+// small file, so it is formatted once per second of the clock.
+QString TransferPass::stamped(const QString &text)
+{
+    const qint64 second = m_clock.now().toSecsSinceEpoch();
+    if (m_stamp.isEmpty() || second != m_stampSecond) {
+        m_stamp = logStamp(m_clock);
+        m_stampSecond = second;
+    }
+    return m_stamp + QStringLiteral(" - ") + text;
+}
+
+void TransferPass::run()
+{
+    ActivityLog &log = m_host.log();
+    m_host.setBusyPointer(true);
+    m_errorFlag = false;
+    m_actionName.clear();
+    m_source = m_host.sourceFolder();
+    m_destination = m_host.destinationFolder();
+    m_move = m_host.moveSelected();
+    m_sameDrive.reset();
+
+    // The whole list is taken before any file is touched, so files the pass
+    // itself creates or moves do not disturb it.
+    const FsValue<QStringList> listing = m_fs.listPlainFiles(m_source);
+    if (!listing.ok())
+        fail(listing.description, QString());
+    const QStringList files = listing.ok() ? listing.value : QStringList();
+    const int count = static_cast<int>(files.size());
+
+    if (count == 0) {
+        if (!m_errorFlag)
+            log.append(
+                stamped(msg(msgInfo) + QStringLiteral(": ") + msg(msgNoFiles) + QLatin1Char(' ')));
+        m_errorFlag = false;
+    } else {
+        m_host.setBusy(true);
+        m_host.enableControls(false, msg(count > 1 ? msgFiles : msgFile), QString::number(count));
+
+        BackgroundRunner runner;
+        int treated = 0;
+        for (; treated < count; ++treated) {
+            log.selectLast();
+            m_host.processEvents();
+            if (m_host.cancelRequested())
+                break;
+            const QString &name = files.at(treated);
+            log.append(QStringLiteral("Do Action"));
+            log.selectLast();
+            treatFile(name, runner);
+        }
+
+        if (m_host.cancelRequested()) {
+            log.append(msg(msgResult) + QStringLiteral(": ") + m_actionName + QLatin1Char(' ') +
+                       QString::number(treated) + QLatin1Char(' ') +
+                       msg(treated == 1 ? msgFile : msgFiles));
+            m_host.setCancelRequested(false);
+        }
+        m_host.enableControls(true, QString(), QString());
+        m_host.setBusy(false);
+    }
+
+    log.selectLast();
+    m_host.setBusyPointer(false);
+}
+
+void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
+{
+    ActivityLog &log = m_host.log();
+    const QString doneText = msg(m_move ? msgMoved : msgCopied);
+    m_actionName = doneText;
+
+    log.removeLast();
+    log.append(msg(m_move ? msgMoving : msgCopying) + QStringLiteral(": ") + name);
+    log.selectLast();
+    m_host.processEvents();
+
+    const QString sourcePath = joinPath(m_source, name);
+    const QString destPath = joinPath(m_destination, name);
+    const QString notDoneText = msg(m_move ? msgNotMoved : msgNotCopied);
+
+    // A failed test is never answered with a guess: the file keeps its error
+    // line and stays as it is.
+    const FsValue<bool> exists = m_fs.fileExists(destPath);
+    if (!exists.ok()) {
+        fail(exists.description, name);
+        m_errorFlag = false;
+        return;
+    }
+
+    if (exists.value) {
+        // Both folder texts may name one folder (a link, a doubled or trailing
+        // separator): deleting the "destination" would destroy the source.
+        if (m_fs.sameFile(sourcePath, destPath) || !m_host.overwriteTicked()) {
+            outcome(stamped(notDoneText + QStringLiteral(" (") + msg(msgFileExists) +
+                            QStringLiteral("): ") + name));
+            return;
+        }
+        const FsResult removed = runner.call([&] { return m_fs.deleteFile(destPath); });
+        if (!removed.ok()) {
+            // Nothing else is tried for this file; the next pass retries it.
+            fail(removed.description, name);
+            m_errorFlag = false;
+            return;
+        }
+        const FsResult moved = transfer(sourcePath, destPath, runner);
+        if (!moved.ok())
+            fail(moved.description, name);
+        outcome(stamped(doneText + QStringLiteral(" (") + msg(msgOverwritten) +
+                        QStringLiteral("): ") + name));
+        return;
+    }
+
+    switch (checkDestination(sourcePath, name)) {
+    case Verdict::Failed:
+        m_errorFlag = false;
+        return;
+    case Verdict::Refuse:
+        outcome(stamped(notDoneText + QStringLiteral(" - ") + msg(msgNoSpace) +
+                        QStringLiteral(": ") + name));
+        return;
+    case Verdict::Transfer:
+        break;
+    }
+    const FsResult moved = transfer(sourcePath, destPath, runner);
+    if (!moved.ok())
+        fail(moved.description, name);
+    outcome(stamped(doneText + QStringLiteral(": ") + name));
+}
+
+TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, const QString &name)
+{
+    // Only a move cares whether both folders share a drive. An undeterminable
+    // drive ("") is never taken for the same drive: the size rule then guards
+    // the move.
+    const bool sameDrive = m_move && onSameDrive();
+
+    qint64 size = 0;
+    if (!sameDrive) {
+        const FsValue<qint64> length = m_fs.fileLength(sourcePath);
+        if (!length.ok()) {
+            fail(length.description, name);
+            return Verdict::Failed;
+        }
+        size = length.value;
+    }
+
+    const QString setting = ReadIni(QStringLiteral("Options"), QStringLiteral("CheckDestination"),
+                                    QStringLiteral("0"), 256);
+    const std::optional<double> value = DestinationCheck::settingValue(setting);
+    if (!value) {
+        // Logged, then checked as if the setting were 0.
+        fail(QStringLiteral("CheckDestination is not a number: \"%1\"").arg(setting), name);
+    } else if (*value != 0) {
+        return Verdict::Transfer;
+    }
+
+    const qint64 free = GetDriveFreeSpace(m_fs, m_destination);
+    if (free < 0) {
+        fail(QStringLiteral("Free space of \"%1\" cannot be determined").arg(m_destination), name);
+        return Verdict::Failed;
+    }
+    const bool allowed = sameDrive ? DestinationCheck::spaceRuleAllows(free)
+                                   : DestinationCheck::sizeRuleAllows(size, free);
+    return allowed ? Verdict::Transfer : Verdict::Refuse;
+}
+
+// The folder texts are fixed for the pass, so their drives are looked up
+// once, when the first file needs them.
+bool TransferPass::onSameDrive()
+{
+    if (!m_sameDrive) {
+        const QString destDrive = m_fs.driveName(m_destination);
+        m_sameDrive = !destDrive.isEmpty() && destDrive == m_fs.driveName(m_source);
+    }
+    return *m_sameDrive;
+}
+
+FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath,
+                                BackgroundRunner &runner)
+{
+    if (m_move)
+        return runner.call([&] { return m_fs.moveFile(sourcePath, destPath); });
+    return runner.call([&] { return m_fs.copyFile(sourcePath, destPath); });
+}
+
+void TransferPass::fail(const QString &description, const QString &name)
+{
+    ActivityLog &log = m_host.log();
+    log.removeLast();
+    log.append(
+        stamped(msg(msgError) + QStringLiteral(": ") + description + QStringLiteral(" - ") + name));
+    m_errorFlag = true;
+}
+
+void TransferPass::outcome(const QString &line)
+{
+    if (!m_errorFlag) {
+        m_host.log().removeLast();
+        m_host.log().append(line);
+    }
+    m_errorFlag = false;
+}
