@@ -20,6 +20,9 @@ bool askYesNo(QWidget *parent, const QString &title, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
-void setHook(Hook hook) { currentHook() = std::move(hook); }
+void setHook(Hook hook)
+{
+    currentHook() = std::move(hook);
+}
 
 } // namespace Prompt

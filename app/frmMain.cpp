@@ -1,6 +1,9 @@
 #include "app/frmMain.h"
 
 #include "app/Prompt.h"
+#include "dialogs/AppIcon.h"
+#include "dialogs/dlgAbout.h"
+#include "dialogs/dlgOptionen.h"
 #include "platform/Clock.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/UserStore.h"
@@ -28,11 +31,6 @@ namespace {
 
 const QString Options = QStringLiteral("Options");
 
-QRect designRect(int left, int top, int width, int height)
-{
-    return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
-}
-
 template <typename W>
 W *place(QWidget *parent, const char *name, int left, int top, int width, int height)
 {
@@ -40,14 +38,6 @@ W *place(QWidget *parent, const char *name, int left, int top, int width, int he
     w->setObjectName(QLatin1String(name));
     w->setGeometry(designRect(left, top, width, height));
     return w;
-}
-
-void paintBackground(QWidget *w, const QColor &color)
-{
-    QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, color);
-    w->setPalette(palette);
-    w->setAutoFillBackground(true);
 }
 
 // Client area of the two layouts (the design's window heights less the frame).
@@ -88,9 +78,11 @@ void frmMain::createControls()
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Pallwick Lite"));
-    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                   | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(3660));
+    setFont(designFont(font()));
+    setWindowIcon(appIcon());
     paintBackground(this, Qt::white);
 
     Frame1 = place<QFrame>(this, "Frame1", 45, -30, 6000, 3675);
@@ -147,9 +139,9 @@ void frmMain::createControls()
     }
 
     // Tab order of the design.
-    const QList<QWidget *> tabs = {Text1,   cmdFrom, Text2,  cmdTo,        Combo1,
-                                   Option1[0], Option1[1], Check2, Check1, cmdOpt,
-                                   cmdStopStart, cmdQuit, List1, cmdInfo};
+    const QList<QWidget *> tabs = {Text1,        cmdFrom,    Text2,  cmdTo,  Combo1,
+                                   Option1[0],   Option1[1], Check2, Check1, cmdOpt,
+                                   cmdStopStart, cmdQuit,    List1,  cmdInfo};
     for (qsizetype i = 1; i < tabs.size(); ++i)
         setTabOrder(tabs[i - 1], tabs[i]);
 
@@ -263,13 +255,13 @@ void frmMain::Form_Unload()
         return;
     m_unloaded = true;
     bool save;
-    if (ReadIni(Options, QStringLiteral("Question"), QStringLiteral("0"), 256)
-        == QLatin1String("1"))
+    if (ReadIni(Options, QStringLiteral("Question"), QStringLiteral("0"), 256) ==
+        QLatin1String("1"))
         save = Prompt::askYesNo(this, appTitle(Msg[msgSaveTitle]),
                                 Msg[msgSaveSettings] + QLatin1Char('?'));
     else
-        save = ReadIni(Options, QStringLiteral("Save"), QStringLiteral("0"), 256)
-               == QLatin1String("1");
+        save = ReadIni(Options, QStringLiteral("Save"), QStringLiteral("0"), 256) ==
+               QLatin1String("1");
     if (save)
         SaveSettings();
 }
@@ -290,20 +282,29 @@ void frmMain::SaveSettings()
              Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-void frmMain::cmdQuit_Click() { close(); }
+void frmMain::cmdQuit_Click()
+{
+    close();
+}
 
 // ---------------------------------------------------------------- scheduler
 
-QString frmMain::titleStopped() const { return appTitle(Msg[msgTitleStopped]); }
+QString frmMain::titleStopped() const
+{
+    return appTitle(Msg[msgTitleStopped]);
+}
 
 QString frmMain::titleWaiting(int minutes) const
 {
-    return appTitle(Msg[msgTitleWaiting] + QStringLiteral(" (") + Msg[msgNextIn]
-                    + QLatin1Char(' ') + QString::number(minutes) + QLatin1Char(' ')
-                    + (minutes == 1 ? Msg[msgMinute] : Msg[msgMinutes]) + QLatin1Char(')'));
+    return appTitle(Msg[msgTitleWaiting] + QStringLiteral(" (") + Msg[msgNextIn] +
+                    QLatin1Char(' ') + QString::number(minutes) + QLatin1Char(' ') +
+                    (minutes == 1 ? Msg[msgMinute] : Msg[msgMinutes]) + QLatin1Char(')'));
 }
 
-QString frmMain::titleDue() const { return appTitle(Msg[msgTitleBusy] + QLatin1Char('!')); }
+QString frmMain::titleDue() const
+{
+    return appTitle(Msg[msgTitleBusy] + QLatin1Char('!'));
+}
 
 std::optional<int> frmMain::intervalFromText(const QString &text) const
 {
@@ -382,8 +383,8 @@ void frmMain::startSchedule()
     setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
     appendStampedLine(Msg[msgStarted]);
     Running = true;
-    if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256)
-        == QLatin1String("1"))
+    if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256) ==
+        QLatin1String("1"))
         DoAction();
 }
 
@@ -439,8 +440,9 @@ void frmMain::SetMessages(bool languageChanged)
         cmdStopStart->setText(Msg[msgCancel]);
     FillIntervalList();
     if (languageChanged) {
-        appendStampedLine(ReadLang(QStringLiteral("frmMain"), QStringLiteral("t44"), QString(), 256)
-                          + QLatin1Char(' ') + modGlobal::LanguageName);
+        appendStampedLine(
+            ReadLang(QStringLiteral("frmMain"), QStringLiteral("t44"), QString(), 256) +
+            QLatin1Char(' ') + modGlobal::LanguageName);
         m_log->selectLast();
     }
 }
@@ -475,22 +477,37 @@ void frmMain::EnableControls(bool enabled, const QString &noun, const QString &c
     Check2->setEnabled(enabled);
     if (!enabled) {
         const QString verb = Option1[0]->isChecked() ? Msg[msgMoving] : Msg[msgCopying];
-        setWindowTitle(appTitle(Msg[msgTitleBusy] + QStringLiteral(" (") + verb + QLatin1Char(' ')
-                                + count + QLatin1Char(' ') + noun + QLatin1Char(')')));
+        setWindowTitle(appTitle(Msg[msgTitleBusy] + QStringLiteral(" (") + verb + QLatin1Char(' ') +
+                                count + QLatin1Char(' ') + noun + QLatin1Char(')')));
     }
 }
 
-QString frmMain::sourceFolder() const { return Text1->text(); }
-QString frmMain::destinationFolder() const { return Text2->text(); }
-bool frmMain::moveSelected() const { return Option1[0]->isChecked(); }
-bool frmMain::overwriteTicked() const { return Check2->isChecked(); }
+QString frmMain::sourceFolder() const
+{
+    return Text1->text();
+}
+QString frmMain::destinationFolder() const
+{
+    return Text2->text();
+}
+bool frmMain::moveSelected() const
+{
+    return Option1[0]->isChecked();
+}
+bool frmMain::overwriteTicked() const
+{
+    return Check2->isChecked();
+}
 
 void frmMain::enableControls(bool enabled, const QString &noun, const QString &count)
 {
     EnableControls(enabled, noun, count);
 }
 
-void frmMain::processEvents() { QCoreApplication::processEvents(); }
+void frmMain::processEvents()
+{
+    QCoreApplication::processEvents();
+}
 
 void frmMain::setBusyPointer(bool busy)
 {
@@ -504,8 +521,8 @@ void frmMain::setBusyPointer(bool busy)
 
 void frmMain::CheckFolders()
 {
-    const bool both = modGlobal::Fso && modGlobal::Fso->folderExists(Text1->text())
-                      && modGlobal::Fso->folderExists(Text2->text());
+    const bool both = modGlobal::Fso && modGlobal::Fso->folderExists(Text1->text()) &&
+                      modGlobal::Fso->folderExists(Text2->text());
     if (both) {
         cmdStopStart->setEnabled(true);
         setTextColor(Text1, Qt::black);
@@ -544,8 +561,14 @@ void frmMain::Check1_Click()
         HideLogArea();
 }
 
-void frmMain::ShowLogArea() { setLogLayout(true); }
-void frmMain::HideLogArea() { setLogLayout(false); }
+void frmMain::ShowLogArea()
+{
+    setLogLayout(true);
+}
+void frmMain::HideLogArea()
+{
+    setLogLayout(false);
+}
 
 void frmMain::setLogLayout(bool shown)
 {
@@ -571,8 +594,14 @@ void frmMain::browseInto(QLineEdit *box, MsgId caption)
     CheckFolders();
 }
 
-void frmMain::cmdFrom_Click() { browseInto(Text1, msgSourceFolder); }
-void frmMain::cmdTo_Click() { browseInto(Text2, msgDestFolder); }
+void frmMain::cmdFrom_Click()
+{
+    browseInto(Text1, msgSourceFolder);
+}
+void frmMain::cmdTo_Click()
+{
+    browseInto(Text2, msgDestFolder);
+}
 
 void frmMain::cmdQuit_KeyDown(int key)
 {
@@ -623,8 +652,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 void frmMain::keyPressEvent(QKeyEvent *event)
 {
     // The Start/Stop button is the window's default button.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && cmdStopStart->isEnabled()) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        cmdStopStart->isEnabled()) {
         cmdStopStart->animateClick();
         return;
     }
@@ -633,10 +662,12 @@ void frmMain::keyPressEvent(QKeyEvent *event)
 
 void frmMain::cmdOpt_Click()
 {
-    // TODO(lead): open the Options dialog once it lands.
+    dlgOptionen dialog(*this, this);
+    dialog.exec();
 }
 
 void frmMain::cmdInfo_Click()
 {
-    // TODO(lead): open the About dialog once it lands.
+    dlgAbout dialog(this);
+    dialog.exec();
 }

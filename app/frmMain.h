@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DesignLook.h"
 #include "app/MainWindowApi.h"
 #include "settings/Messages.h"
 #include "transfer/ActivityLog.h"
@@ -161,9 +162,3 @@ public:
 private:
     std::unique_ptr<ListWidgetLog> m_log;
 };
-
-// Design units: 15 twips per pixel at 96 dots per inch.
-constexpr int twipsToPixels(int twips)
-{
-    return twips >= 0 ? (twips + 7) / 15 : -((-twips + 7) / 15);
-}

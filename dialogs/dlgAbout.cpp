@@ -1,5 +1,6 @@
 #include "dialogs/dlgAbout.h"
 
+#include "app/DesignLook.h"
 #include "dialogs/AppIcon.h"
 #include "platform/Shell.h"
 #include "settings/modIniHandler.h"
@@ -18,12 +19,6 @@
 namespace {
 
 constexpr auto MakerName = "Pallwick Software";
-
-// The layout was designed in twips; 15 twips are one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 QString lang(const char *key)
 {
@@ -52,11 +47,8 @@ dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
-    setFixedSize(twips(0, 0, 4395, 3180).size());
-    QFont font = this->font();
-    // The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi).
-    font.setPixelSize(11);
-    setFont(font);
+    setFixedSize(designRect(0, 0, 4395, 3180).size());
+    setFont(designFont(font()));
 
     const auto makeLabel = [this](const char *name, const QRect &geometry) {
         auto *label = new QLabel(this);
@@ -79,30 +71,30 @@ dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
     };
 
     // Created first so the version labels lie on top of it.
-    Image1 = makeLabel("Image1", twips(0, 0, 4395, 780));
+    Image1 = makeLabel("Image1", designRect(0, 0, 4395, 780));
     Image1->setPixmap(aboutBanner());
     Image1->setToolTip(QString::fromLatin1(MakerName));
     Image1->setCursor(Qt::PointingHandCursor);
 
-    lblVers = makeLabel("lblVers", twips(3360, 45, 705, 195));
-    lblVersion = makeLabel("lblVersion", twips(4140, 45, 195, 225));
-    lblWeb = makeLabel("lblWeb", twips(60, 900, 1095, 195));
-    lblWeburl = makeLabel("lblWeburl", twips(1260, 900, 2565, 195));
+    lblVers = makeLabel("lblVers", designRect(3360, 45, 705, 195));
+    lblVersion = makeLabel("lblVersion", designRect(4140, 45, 195, 225));
+    lblWeb = makeLabel("lblWeb", designRect(60, 900, 1095, 195));
+    lblWeburl = makeLabel("lblWeburl", designRect(1260, 900, 2565, 195));
     // Shown the way people type it, without the scheme.
     lblWeburl->setText(productUrl().toString(QUrl::RemoveScheme).mid(2));
     makeLink(lblWeburl);
-    lblSupp = makeLabel("lblSupp", twips(60, 1200, 1095, 195));
-    lblSupport = makeLabel("lblSupport", twips(1260, 1200, 1695, 195));
+    lblSupp = makeLabel("lblSupp", designRect(60, 1200, 1095, 195));
+    lblSupport = makeLabel("lblSupport", designRect(1260, 1200, 1695, 195));
     lblSupport->setText(QStringLiteral(PALLWICK_SUPPORT_MAIL));
     makeLink(lblSupport);
-    lblFreeware = makeLabel("lblFreeware", twips(60, 1515, 2685, 225));
-    lblInfo = makeLabel("lblInfo", twips(60, 1830, 4305, 825));
+    lblFreeware = makeLabel("lblFreeware", designRect(60, 1515, 2685, 225));
+    lblInfo = makeLabel("lblInfo", designRect(60, 1830, 4305, 825));
     lblInfo->setWordWrap(true);
     lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     cmdQuit = new QPushButton(this);
     cmdQuit->setObjectName(QStringLiteral("cmdQuit"));
-    cmdQuit->setGeometry(twips(2940, 2730, 1365, 345));
+    cmdQuit->setGeometry(designRect(2940, 2730, 1365, 345));
     cmdQuit->setCursor(Qt::PointingHandCursor);
     cmdQuit->setFocus();
     connect(cmdQuit, &QPushButton::clicked, this, [this] { cmdQuit_Click(); });

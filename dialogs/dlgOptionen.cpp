@@ -1,5 +1,6 @@
 #include "dialogs/dlgOptionen.h"
 
+#include "app/DesignLook.h"
 #include "app/MainWindowApi.h"
 #include "dialogs/AppIcon.h"
 #include "platform/UserStore.h"
@@ -15,29 +16,6 @@
 #include <QPushButton>
 
 namespace {
-
-// The layout was designed in twips; 15 twips are one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-// The fixed layout was laid out for an 8-point font (11 pixels at 96 dpi);
-// a larger desktop font would cut the texts off.
-QFont designFont(QFont font)
-{
-    font.setPixelSize(11);
-    return font;
-}
-
-void paintBackground(QWidget *widget, const QColor &color)
-{
-    // Buttons (check boxes too) fill with the Button role, not Window.
-    QPalette palette = widget->palette();
-    palette.setColor(widget->backgroundRole(), color);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
 
 // Any non-zero number ticks the box, so a hand-edited "-1" or "2" still reads
 // as "on"; text that is no number reads as "off".
@@ -72,23 +50,23 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
-    setFixedSize(twips(0, 0, 3885, 2700).size());
+    setFixedSize(designRect(0, 0, 3885, 2700).size());
     setFont(designFont(font()));
     paintBackground(this, Qt::white);
 
     Frame1 = new QFrame(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(twips(60, -30, 3765, 2685));
+    Frame1->setGeometry(designRect(60, -30, 3765, 2685));
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     paintBackground(Frame1, Qt::white);
 
     Label1 = new QLabel(Frame1);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twips(120, 180, 3555, 225));
+    Label1->setGeometry(designRect(120, 180, 3555, 225));
 
     Combo1 = new QComboBox(Frame1);
     Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setGeometry(twips(120, 420, 3555, 315));
+    Combo1->setGeometry(designRect(120, 420, 3555, 315));
     Combo1->setEditable(true);
     // A typed name must stay a typed name, not become a list entry.
     Combo1->setInsertPolicy(QComboBox::NoInsert);
@@ -96,7 +74,7 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     const auto makeCheck = [this](const char *name, int top) {
         auto *box = new QCheckBox(Frame1);
         box->setObjectName(QString::fromLatin1(name));
-        box->setGeometry(twips(120, top, 3585, 195));
+        box->setGeometry(designRect(120, top, 3585, 195));
         paintBackground(box, Qt::white);
         return box;
     };
@@ -112,8 +90,8 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
         button->setCursor(Qt::PointingHandCursor);
         return button;
     };
-    cmdCancel = makeButton("cmdCancel", twips(150, 2160, 1755, 345));
-    cmdSave = makeButton("cmdSave", twips(1980, 2160, 1725, 345));
+    cmdCancel = makeButton("cmdCancel", designRect(150, 2160, 1755, 345));
+    cmdSave = makeButton("cmdSave", designRect(1980, 2160, 1725, 345));
     cmdSave->setDefault(true);
 
     setTabOrder(Combo1, Check1);

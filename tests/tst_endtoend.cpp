@@ -21,13 +21,14 @@ private slots:
         for (const QString &d : {program + QStringLiteral("/lang"), source, target})
             QVERIFY(QDir().mkpath(d));
         // A program folder of its own: settings and languages beside the binary.
-        QVERIFY(QFile::copy(QStringLiteral(PALLWICK_BINARY), program + QStringLiteral("/pallwick")));
+        QVERIFY(
+            QFile::copy(QStringLiteral(PALLWICK_BINARY), program + QStringLiteral("/pallwick")));
         QVERIFY(QFile::copy(QStringLiteral(PALLWICK_SOURCE_DIR "/lang/Deutsch.dat"),
                             program + QStringLiteral("/lang/Deutsch.dat")));
         QFile ini(program + QStringLiteral("/Pallwick.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Options]\nFrom=" + source.toUtf8() + "\nTo=" + target.toUtf8()
-                  + "\nAction=Move\nDoActionOnStart=1\n");
+        ini.write("[Options]\nFrom=" + source.toUtf8() + "\nTo=" + target.toUtf8() +
+                  "\nAction=Move\nDoActionOnStart=1\n");
         ini.close();
         for (const char *name : {"one.txt", "two words.txt", "three"}) {
             QFile f(source + QLatin1Char('/') + QLatin1String(name));

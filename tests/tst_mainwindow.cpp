@@ -7,6 +7,7 @@
 #include "settings/modFolder.h"
 #include "settings/modGlobal.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -62,8 +64,8 @@ class tst_MainWindow : public QObject
     // Settings with both folders present, copy, English-like test texts.
     void writeJob(const QByteArray &extra = {})
     {
-        writeFile(ini(), "[Options]\nLanguage=Test\nFrom=" + source().toUtf8()
-                             + "\nTo=" + target().toUtf8() + "\n" + extra);
+        writeFile(ini(), "[Options]\nLanguage=Test\nFrom=" + source().toUtf8() +
+                             "\nTo=" + target().toUtf8() + "\n" + extra);
     }
 
     std::unique_ptr<frmMain> open(const QStringList &arguments = {})
@@ -293,8 +295,8 @@ private slots:
         QTest::newRow("asked, no beats Save") << QByteArray("Question=1\nSave=1\n") << 0 << false;
         QTest::newRow("silent save") << QByteArray("Question=0\nSave=1\n") << -1 << true;
         QTest::newRow("neither") << QByteArray() << -1 << false;
-        QTest::newRow("only exactly 1 counts") << QByteArray("Question=yes\nSave=01\n") << -1
-                                               << false;
+        QTest::newRow("only exactly 1 counts")
+            << QByteArray("Question=yes\nSave=01\n") << -1 << false;
     }
 
     void saveDecision()
@@ -307,8 +309,8 @@ private slots:
         int asked = 0;
         Prompt::setHook([&](const QString &title, const QString &text) {
             ++asked;
-            if (title != QLatin1String("Pallwick Lite - Save?")
-                || text != QLatin1String("Save settings?"))
+            if (title != QLatin1String("Pallwick Lite - Save?") ||
+                text != QLatin1String("Save settings?"))
                 return false;
             return answer == 1;
         });
@@ -347,7 +349,9 @@ private slots:
 
     void longPathsSurviveARoundTrip()
     {
-        const QString deep = source() + QLatin1Char('/') + QString(300, QLatin1Char('d'));
+        QString deep = source();
+        for (int i = 0; i < 6; ++i) // longer than the 255 characters of a short read
+            deep += QLatin1Char('/') + QString(60, QLatin1Char('a' + i));
         QVERIFY(QDir().mkpath(deep));
         writeFile(ini(), "[Options]\nLanguage=Test\nSave=1\nFrom=" + deep.toUtf8() + "\n");
         auto w = open();
@@ -359,8 +363,8 @@ private slots:
 
     void folderCheckColoursAndStops()
     {
-        writeFile(ini(), "[Options]\nLanguage=Test\nFrom=" + source().toUtf8() + "\nTo="
-                             + path("missing").toUtf8() + "\n");
+        writeFile(ini(), "[Options]\nLanguage=Test\nFrom=" + source().toUtf8() +
+                             "\nTo=" + path("missing").toUtf8() + "\n");
         auto w = open();
         const auto color = [](QLineEdit *box) { return box->palette().color(QPalette::Text); };
         QVERIFY(!w->cmdStopStart->isEnabled());
@@ -412,9 +416,11 @@ private slots:
         writeJob();
         auto w = open(arguments);
         QCOMPARE(w->Running, running);
-        QCOMPARE(w->cmdStopStart->text(), running ? QStringLiteral("Stop") : QStringLiteral("Start"));
-        QCOMPARE(w->windowTitle(), running ? QStringLiteral("Pallwick Lite - Waiting (next in 5 minutes)")
-                                           : QStringLiteral("Pallwick Lite - Stopped"));
+        QCOMPARE(w->cmdStopStart->text(),
+                 running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+        QCOMPARE(w->windowTitle(),
+                 running ? QStringLiteral("Pallwick Lite - Waiting (next in 5 minutes)")
+                         : QStringLiteral("Pallwick Lite - Stopped"));
         QCOMPARE(w->List1->count(), running ? 1 : 0);
         if (!destinationPresent)
             QCOMPARE(w->Text2->palette().color(QPalette::Text), QColor(Qt::red));
@@ -475,18 +481,27 @@ private slots:
     void colourKeysPersist()
     {
         writeJob();
+        const auto fill = [](QWidget *w) { return w->palette().color(w->backgroundRole()); };
         auto w = open();
-        QCOMPARE(w->Frame1->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(fill(w->Frame1), QColor(Qt::white));
+        QCOMPARE(fill(w->Check1), QColor(Qt::white));
         w->cmdQuit_KeyDown(Qt::Key_F12);
-        const QColor face = w->Frame1->palette().color(QPalette::Window);
+        const QColor face = QApplication::palette().color(QPalette::Button);
         QVERIFY(face != QColor(Qt::white));
-        QCOMPARE(w->palette().color(QPalette::Window), face);
+        for (QWidget *part :
+             {static_cast<QWidget *>(w->Frame1), static_cast<QWidget *>(w->Check1),
+              static_cast<QWidget *>(w->Option1[1]), w->Picture1, static_cast<QWidget *>(w.get())})
+            QCOMPARE(fill(part), face);
         auto next = open();
-        QCOMPARE(next->Check1->palette().color(QPalette::Window), face);
+        QCOMPARE(fill(next->Check2), face);
         next->cmdQuit_KeyDown(Qt::Key_A); // other keys save nothing
-        QCOMPARE(next->Check1->palette().color(QPalette::Window), face);
+        QCOMPARE(fill(next->Check2), face);
         next->cmdQuit_KeyDown(Qt::Key_F11);
-        QCOMPARE(next->Picture1->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(fill(next->Picture1), QColor(Qt::white));
+        // A stored text that is no colour leaves the colours alone.
+        UserStore::save(UserStore::appName(), "Options", "BGColor", "&Hxyz");
+        auto third = open();
+        QCOMPARE(fill(third->Frame1), QColor(Qt::white));
     }
 
     void logLineTooltip()

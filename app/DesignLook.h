@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QRect>
+
+class QFont;
+class QWidget;
+
+// The windows were laid out in twips: 15 twips are one pixel at 96 dpi
+// (Qt scales device-independent pixels for denser screens).
+constexpr int twipsToPixels(int twips)
+{
+    return twips >= 0 ? (twips + 7) / 15 : -((-twips + 7) / 15);
+}
+
+constexpr QRect designRect(int left, int top, int width, int height)
+{
+    return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
+}
+
+// The fixed layouts were made for an 8-point font (11 pixels at 96 dpi); a
+// larger desktop font would cut the captions off.
+QFont designFont(QFont font);
+
+// Fills a widget's background with color, in the role that widget paints
+// with (check boxes and radio buttons use Button, panels Window).
+void paintBackground(QWidget *widget, const QColor &color);
