@@ -199,12 +199,13 @@ FsResult syncFolder(const QByteArray &folder)
     return FsResult::success();
 }
 
-// A complete, synced copy of source in a new hidden temporary file beside
-// destination, with the source's modification time and permission bits.
+// A complete copy of source in a new hidden temporary file beside
+// destination, with the source's modification time and permission bits;
+// synced to disk when durable.
 // On success temp names that file and source holds the state it was copied
 // in; on failure no temporary file is left.
 FsResult stageCopy(const QByteArray &source, const QByteArray &destination, Removal &temp,
-                   struct stat &copied)
+                   struct stat &copied, bool durable)
 {
     // Check before opening: opening a FIFO or a device can block or act.
     struct stat before;
@@ -235,7 +236,7 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &destination, Remo
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     if (::futimens(out.get(), times) != 0)
         return lastError();
-    if (::fsync(out.get()) != 0)
+    if (durable && ::fsync(out.get()) != 0)
         return lastError();
     if (out.close() != 0)
         return lastError();
@@ -273,7 +274,7 @@ FsResult moveAcross(const QByteArray &source, const QByteArray &destination)
 {
     Removal temp;
     struct stat copied;
-    FsResult result = stageCopy(source, destination, temp, copied);
+    FsResult result = stageCopy(source, destination, temp, copied, true);
     if (!result.ok())
         return result;
 
@@ -394,15 +395,15 @@ FsResult PosixFileSystem::copyFile(const QString &source, const QString &destina
     const QByteArray to = encoded(destination);
     Removal temp;
     struct stat copied;
-    const FsResult result = stageCopy(encoded(source), to, temp, copied);
+    // A copy keeps its source, so a crash can cost only the new copy, which
+    // the next pass makes again: no fsync, and many small copies stay as fast
+    // as cp. The rename still puts only a complete file under the final name.
+    const FsResult result = stageCopy(encoded(source), to, temp, copied, false);
     if (!result.ok())
         return result;
     if (::rename(temp.path.constData(), to.constData()) != 0)
         return lastError();
     temp.cancel();
-    // The copy is complete and in place; a folder that cannot be synced does
-    // not make it a failure.
-    (void)syncFolder(folderOf(to));
     return FsResult::success();
 }
 
