@@ -261,6 +261,29 @@ private slots:
         QCOMPARE(w->List1->item(1)->text(), stamp() + " - copied: a");
     }
 
+    void closingDuringPassFinishesFileThenSaves()
+    {
+        writeJob("DoActionOnStart=1\nSave=1\n");
+        for (int i = 0; i < 4; ++i)
+            writeFile(source() + QStringLiteral("/f%1").arg(i), "data");
+        auto w = open();
+        w->show();
+        int closeAttempts = 0;
+        QTimer::singleShot(0, w.get(), [&] {
+            ++closeAttempts;
+            QVERIFY(!w->close()); // refused while the pass runs
+        });
+        w->cmdStopStart_Click();
+        QCOMPARE(closeAttempts, 1);
+        // The pass stopped between files; nothing half-done, nothing saved yet.
+        QCOMPARE(w->List1->item(w->List1->count() - 1)->text(), QStringLiteral("Result:  0 files"));
+        QVERIFY(!readFile(ini()).contains("Action="));
+        QVERIFY(w->isVisible());
+        // Then the window closes by itself and the save decision runs.
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(readFile(ini()).contains("\nAction=Copy\n"));
+    }
+
     void saveSettingsStripsUnitWords_data()
     {
         QTest::addColumn<QString>("typed");
