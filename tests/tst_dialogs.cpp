@@ -7,6 +7,7 @@
 #include "settings/ColorValue.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -52,19 +53,6 @@ public:
 };
 
 const QColor ButtonFace(0x12, 0x34, 0x56);
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Keys of the settings file in the order they stand in it.
 QStringList keysInFile(const QString &path)

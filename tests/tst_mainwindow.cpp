@@ -6,6 +6,7 @@
 #include "platform/UserStore.h"
 #include "settings/modFolder.h"
 #include "settings/modGlobal.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,19 +34,6 @@ const char *const LanguageFile = "[frmMain]\n"
                                  "t30=files\nt31=Result\nt32=Cancel\nt33=started\nt34=stopped\n"
                                  "t35=Error\nt36=Save?\nt37=Save settings\nt38=&Options\n"
                                  "t44=Language now\n";
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -277,11 +265,11 @@ private slots:
         QCOMPARE(closeAttempts, 1);
         // The pass stopped between files; nothing half-done, nothing saved yet.
         QCOMPARE(w->List1->item(w->List1->count() - 1)->text(), QStringLiteral("Result:  0 files"));
-        QVERIFY(!readFile(ini()).contains("Action="));
+        QVERIFY(!fileBytes(ini()).contains("Action="));
         QVERIFY(w->isVisible());
         // Then the window closes by itself and the save decision runs.
         QTRY_VERIFY(!w->isVisible());
-        QVERIFY(readFile(ini()).contains("\nAction=Copy\n"));
+        QVERIFY(fileBytes(ini()).contains("\nAction=Copy\n"));
     }
 
     void saveSettingsStripsUnitWords_data()
@@ -302,7 +290,7 @@ private slots:
         auto w = open();
         w->Combo1->setEditText(typed);
         w->close();
-        const QByteArray content = readFile(ini());
+        const QByteArray content = fileBytes(ini());
         QVERIFY2(content.contains("\nInterval=" + stored + "\n"), content.constData());
         QVERIFY(content.contains("\nAction=Copy\n"));
         QVERIFY(content.contains("\nShowLog=0\n"));
@@ -328,7 +316,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, saved);
         writeJob(options);
-        const QByteArray before = readFile(ini());
+        const QByteArray before = fileBytes(ini());
         int asked = 0;
         Prompt::setHook([&](const QString &title, const QString &text) {
             ++asked;
@@ -341,8 +329,8 @@ private slots:
         w->Option1[0]->setChecked(true);
         w->close();
         QCOMPARE(asked, answer < 0 ? 0 : 1);
-        QCOMPARE(readFile(ini()) != before, saved);
-        QCOMPARE(readFile(ini()).contains("Action=Move"), saved);
+        QCOMPARE(fileBytes(ini()) != before, saved);
+        QCOMPARE(fileBytes(ini()).contains("Action=Move"), saved);
     }
 
     void loadSettingsRestoresJob()

@@ -1,6 +1,7 @@
 #include "platform/ProfileFile.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,19 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-void putFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -185,7 +173,7 @@ void TestProfileFile::read()
     QFETCH(int, size);
     QFETCH(QString, expected);
 
-    putFile(path(), content);
+    writeFile(path(), content);
     QCOMPARE(ProfileFile::read(path(), section, key, def, size), expected);
 }
 
@@ -198,9 +186,9 @@ void TestProfileFile::readMissingFile()
 
 void TestProfileFile::readSeesEveryChange()
 {
-    putFile(path(), "[s]\nk=1\n");
+    writeFile(path(), "[s]\nk=1\n");
     QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256), QStringLiteral("1"));
-    putFile(path(), "[s]\nk=2\n");
+    writeFile(path(), "[s]\nk=2\n");
     QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256), QStringLiteral("2"));
     QFile::remove(path());
     QCOMPARE(ProfileFile::read(path(), "s", "k", "gone", 256), QStringLiteral("gone"));
@@ -292,7 +280,7 @@ void TestProfileFile::write()
     QFETCH(QByteArray, after);
 
     if (exists)
-        putFile(path(), before);
+        writeFile(path(), before);
     QVERIFY(ProfileFile::write(path(), section, key, value));
     QCOMPARE(fileBytes(path()), after);
     // What was written reads back (values given here carry no outer blanks).
@@ -310,7 +298,7 @@ void TestProfileFile::failedWrite_data()
 void TestProfileFile::failedWrite()
 {
     QFETCH(QString, target);
-    putFile(path("plain.txt"), "not a folder\n");
+    writeFile(path("plain.txt"), "not a folder\n");
     QVERIFY(!ProfileFile::write(path(target), "s", "k", "v"));
     QCOMPARE(fileBytes(path("plain.txt")), QByteArray("not a folder\n"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
@@ -322,7 +310,7 @@ void TestProfileFile::failedWrite()
 void TestProfileFile::failedWriteKeepsOldFile()
 {
     const QByteArray old = "[s]\nk=old\n";
-    putFile(path(), old);
+    writeFile(path(), old);
 
     rlimit saved{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -343,7 +331,7 @@ void TestProfileFile::iniHandler()
 {
     modGlobal::IniFile = path("Pallwick.ini");
     modGlobal::LangFile = path("English.dat");
-    putFile(modGlobal::LangFile, "[frmMain]\nt12=&Start\n");
+    writeFile(modGlobal::LangFile, "[frmMain]\nt12=&Start\n");
 
     QCOMPARE(ReadIni("Options", "Interval", "5", 256), QStringLiteral("5"));
     WriteIni("Options", "From", QString(300, u'f'));
