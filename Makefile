@@ -25,6 +25,10 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Pictures of every window, in each delivered language, without a display.
+screenshots: build
+	$(BUILD)/tools/pallwick_screenshots $(BUILD)/screenshots
+
 bench: build
 	$(BUILD)/bench/pallwick_bench $(BENCH_ARGS)
 

@@ -87,6 +87,7 @@ void frmMain::createControls()
 
     Frame1 = place<QFrame>(this, "Frame1", 45, -30, 6000, 3675);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    const QColor captionColor = palette().color(QPalette::WindowText);
     QPalette framePalette = Frame1->palette();
     framePalette.setColor(QPalette::WindowText, QColor(0xA0, 0xA0, 0xA0));
     Frame1->setPalette(framePalette);
@@ -118,9 +119,21 @@ void frmMain::createControls()
     List1 = place<QListWidget>(Frame1, "List1", 135, 2250, 5730, 840);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setUniformItemSizes(true);
+    // Long lines are cut, not scrolled: the tool tip shows them in full, and a
+    // scroll bar would hide one of the four visible lines.
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     List1->viewport()->setMouseTracking(true);
     List1->viewport()->installEventFilter(this);
     m_log = std::make_unique<ListWidgetLog>(List1);
+
+    // The frame's grey line colour must not reach the captions inside it.
+    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
+                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label4), Picture1,
+                       static_cast<QWidget *>(Check1), static_cast<QWidget *>(Check2)}) {
+        QPalette captions = w->palette();
+        captions.setColor(QPalette::WindowText, captionColor);
+        w->setPalette(captions);
+    }
 
     cmdFrom = place<QPushButton>(this, "cmdFrom", 5610, 435, 315, 315);
     cmdFrom->setText(QStringLiteral("..."));
@@ -144,6 +157,8 @@ void frmMain::createControls()
                                    cmdStopStart, cmdQuit,    List1,  cmdInfo};
     for (qsizetype i = 1; i < tabs.size(); ++i)
         setTabOrder(tabs[i - 1], tabs[i]);
+
+    applyDesignStyle(this);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -103,6 +103,8 @@ dlgAbout::dlgAbout(QWidget *parent) : QDialog(parent)
         link->installEventFilter(this);
 
     Form_Load();
+    // The design left the version number less room than the font needs.
+    fitWidth(lblVersion);
 }
 
 bool dlgAbout::eventFilter(QObject *watched, QEvent *event)

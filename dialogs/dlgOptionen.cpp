@@ -94,6 +94,8 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     cmdSave = makeButton("cmdSave", designRect(1980, 2160, 1725, 345));
     cmdSave->setDefault(true);
 
+    applyDesignStyle(this);
+
     setTabOrder(Combo1, Check1);
     setTabOrder(Check1, Check2);
     setTabOrder(Check2, Check3);

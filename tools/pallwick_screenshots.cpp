@@ -1,0 +1,275 @@
+// Renders every window of the program to PNG files, offscreen, so the look of
+// the captions in each delivered language can be checked without a display.
+//
+//   pallwick_screenshots OUTDIR
+//
+// Everything the windows read (program folder with Pallwick.ini and lang/,
+// the two job folders, the per-user store) lives in a temporary folder; the
+// user's own settings are never touched.
+
+#include "app/frmMain.h"
+#include "dialogs/dlgAbout.h"
+#include "dialogs/dlgOptionen.h"
+#include "platform/UserStore.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QPainter>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+namespace {
+
+struct Workspace
+{
+    QTemporaryDir root;
+    QString program() const { return root.filePath(QStringLiteral("program")); }
+    QString source() const { return root.filePath(QStringLiteral("source")); }
+    QString destination() const { return root.filePath(QStringLiteral("destination")); }
+    QString store() const { return root.filePath(QStringLiteral("store")); }
+};
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(content) == content.size();
+}
+
+bool prepare(const Workspace &ws)
+{
+    QDir root(ws.root.path());
+    for (const char *folder : {"program/lang", "source", "destination", "store"})
+        if (!root.mkpath(QLatin1String(folder)))
+            return false;
+    const QDir lang(QStringLiteral(PALLWICK_LANG_DIR));
+    for (const QString &name : lang.entryList({QStringLiteral("*.dat")}, QDir::Files))
+        if (!QFile::copy(lang.filePath(name), ws.program() + QStringLiteral("/lang/") + name))
+            return false;
+    // A few files of different kinds, and one the destination already holds,
+    // so the log shows copied and kept lines; a long name shows the cut-off.
+    const QStringList names = {QStringLiteral("invoice-2024-03.pdf"),
+                               QStringLiteral("holiday photo 017.jpg"), QStringLiteral("notes.txt"),
+                               QStringLiteral("a rather long file name that does not fit the "
+                                              "activity log of the window.docx")};
+    for (const QString &name : names)
+        if (!writeFile(ws.source() + QLatin1Char('/') + name, QByteArray(4096, 'x')))
+            return false;
+    return writeFile(ws.destination() + QStringLiteral("/notes.txt"), "old");
+}
+
+bool writeIni(const Workspace &ws, const QString &language, bool showLog, bool foldersExist)
+{
+    const QString missing = ws.root.filePath(QStringLiteral("no such folder"));
+    QString ini;
+    QTextStream out(&ini);
+    out << "[Options]\n"
+        << "Language=" << language << '\n'
+        << "From=" << (foldersExist ? ws.source() : missing) << '\n'
+        << "To=" << (foldersExist ? ws.destination() : missing + QStringLiteral("/either"))
+        << '\n'
+        // The widest entry of the interval list where the folders are missing.
+        << "Interval=" << (foldersExist ? 15 : 560) << '\n'
+        << "Action=Copy\n"
+        << "ShowLog=" << (showLog ? 1 : 0) << '\n'
+        << "Overwrite=0\n"
+        << "Save=0\nQuestion=0\nDoActionOnStart=1\nCheckDestination=1\n";
+    out.flush();
+    return writeFile(ws.program() + QStringLiteral("/Pallwick.ini"), ini.toUtf8());
+}
+
+void settle(QWidget *window)
+{
+    window->show();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+// The window title is drawn by the window manager, not by grab(): a plain bar
+// above the picture stands in for it.
+QImage withTitleBar(const QPixmap &content, const QString &title)
+{
+    constexpr int BarHeight = 22;
+    QImage image(content.width(), content.height() + BarHeight, QImage::Format_RGB32);
+    image.fill(QColor(0x3C, 0x3C, 0x3C));
+    QPainter painter(&image);
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, 0, content.width() - 12, BarHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                     title);
+    painter.drawPixmap(0, BarHeight, content);
+    return image;
+}
+
+class Shooter
+{
+public:
+    explicit Shooter(const QString &outDir) : m_dir(outDir) {}
+
+    bool shoot(QWidget *window, const QString &name)
+    {
+        return save(window->grab(), window->windowTitle(), name);
+    }
+
+    bool save(const QPixmap &picture, const QString &title, const QString &name)
+    {
+        const QString path = m_dir.filePath(name + QStringLiteral(".png"));
+        if (!withTitleBar(picture, title).save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            m_ok = false;
+            return false;
+        }
+        m_titles << name + QStringLiteral(".png: ") + title;
+        std::printf("%s\n", qPrintable(path));
+        return true;
+    }
+
+    bool finish()
+    {
+        m_ok = writeFile(m_dir.filePath(QStringLiteral("titles.txt")),
+                         (m_titles.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) &&
+               m_ok;
+        return m_ok;
+    }
+
+private:
+    QDir m_dir;
+    QStringList m_titles;
+    bool m_ok = true;
+};
+
+std::unique_ptr<frmMain> openMain(const Workspace &ws)
+{
+    frmMain::Environment environment;
+    environment.programFolder = ws.program();
+    return std::make_unique<frmMain>(QStringList{}, environment);
+}
+
+void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &language,
+                   const QString &prefix)
+{
+    // Log shown, after a Start that ran one pass at once.
+    writeIni(ws, language, true, true);
+    {
+        auto window = openMain(ws);
+        settle(window.get());
+        window->cmdStopStart_Click();
+        settle(window.get());
+        shooter.shoot(window.get(), prefix + QStringLiteral("-main-log"));
+
+        // The same window with the log hidden, as a click on the box does it.
+        window->Check1->setChecked(false);
+        window->Check1_Click();
+        settle(window.get());
+        shooter.shoot(window.get(), prefix + QStringLiteral("-main-nolog"));
+
+        window->Check1->setChecked(true);
+        window->Check1_Click();
+        settle(window.get());
+        window->cmdStopStart_Click(); // Stop, so the dialogs show a quiet window behind
+
+        dlgOptionen options(*window, window.get());
+        settle(&options);
+        shooter.shoot(&options, prefix + QStringLiteral("-options"));
+        options.hide();
+
+        dlgAbout about(window.get());
+        settle(&about);
+        shooter.shoot(&about, prefix + QStringLiteral("-about"));
+        about.hide();
+        window->hide();
+    }
+
+    // During a pass: Start runs one at once, and the pass lets events run
+    // while it works; the picture is taken once the first file's progress
+    // line is in the log.
+    {
+        auto window = openMain(ws);
+        settle(window.get());
+        bool taken = false;
+        std::function<void()> grabWhenBusy = [&] {
+            if (!window->Busy)
+                return;
+            if (window->List1->count() < 2) {
+                QTimer::singleShot(0, window.get(), grabWhenBusy);
+                return;
+            }
+            // The list lays its new lines out on a timer of its own.
+            window->List1->doItemsLayout();
+            taken = shooter.save(window->grab(), window->windowTitle(),
+                                 prefix + QStringLiteral("-main-busy"));
+        };
+        QTimer::singleShot(0, window.get(), grabWhenBusy);
+        window->cmdStopStart_Click();
+        if (!taken)
+            std::fprintf(stderr, "%s-main-busy: the pass ended before a picture was taken\n",
+                         qPrintable(prefix));
+        window->hide();
+    }
+
+    // Both folders missing: red paths, Start disabled.
+    writeIni(ws, language, false, false);
+    {
+        auto window = openMain(ws);
+        settle(window.get());
+        shooter.shoot(window.get(), prefix + QStringLiteral("-main-missing"));
+        window->hide();
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", qPrintable(args.value(0)));
+        return 2;
+    }
+    if (!QDir().mkpath(args[1])) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(args[1]));
+        return 1;
+    }
+
+    Workspace ws;
+    if (!ws.root.isValid() || !prepare(ws)) {
+        std::fprintf(stderr, "cannot prepare the temporary folders\n");
+        return 1;
+    }
+    UserStore::setLocation(ws.store());
+
+    Shooter shooter(args[1]);
+    shootLanguage(ws, shooter, QStringLiteral("Deutsch"), QStringLiteral("de"));
+    shootLanguage(ws, shooter, QStringLiteral("English"), QStringLiteral("en"));
+
+    // The desktop's button colour instead of white (F12 on the Quit button).
+    UserStore::save(UserStore::appName(), QStringLiteral("Options"), QStringLiteral("BGColor"),
+                    QStringLiteral("&H8000000F"));
+    writeIni(ws, QStringLiteral("Deutsch"), true, true);
+    {
+        auto window = openMain(ws);
+        settle(window.get());
+        window->cmdStopStart_Click();
+        settle(window.get());
+        shooter.shoot(window.get(), QStringLiteral("de-main-buttonface"));
+        window->hide();
+    }
+
+    return shooter.finish() ? 0 : 1;
+}
