@@ -474,6 +474,7 @@ void frmMain::DoAction()
     if (m_passRunning)
         return;
     m_passRunning = true;
+    m_eventRound.invalidate();
     TransferPass(*this, *m_fs, *m_clock).run();
     m_passRunning = false;
     if (m_closeAfterPass)

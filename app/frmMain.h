@@ -6,6 +6,7 @@
 #include "transfer/ActivityLog.h"
 #include "transfer/PassHost.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -135,6 +136,8 @@ private:
     bool m_closeAfterPass = false;
     bool m_unloaded = false;
     int m_lastValidInterval = 5;
+    static constexpr int EventRoundMs = 10;
+    QElapsedTimer m_eventRound; // when the pass last let events run
 
 public:
     // Controls, named as in the design.

@@ -411,15 +411,17 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
 {
     const QByteArray from = encoded(source);
     const QByteArray to = encoded(destination);
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0)
-        return FsResult::fromErrno(EEXIST);
-    if (::lstat(from.constData(), &st) != 0)
-        return lastError();
+    // The no-replace rename reports an existing destination (EEXIST) and a
+    // missing source (ENOENT) by itself.
     if (renameNoReplace(from.constData(), to.constData()) == 0)
         return FsResult::success();
     if (errno != EXDEV)
         return lastError();
+    // Across file systems the kernel answers EXDEV before it looks at the
+    // destination: refuse an existing one before copying anything.
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0)
+        return FsResult::fromErrno(EEXIST);
     return moveAcross(from, to);
 }
 
