@@ -475,7 +475,9 @@ void frmMain::DoAction()
         return;
     m_passRunning = true;
     m_eventRound.invalidate();
+    m_log->setDeferred(true);
     TransferPass(*this, *m_fs, *m_clock).run();
+    m_log->setDeferred(false);
     m_passRunning = false;
     if (m_closeAfterPass)
         QTimer::singleShot(0, this, &QWidget::close);

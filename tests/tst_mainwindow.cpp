@@ -184,9 +184,9 @@ private slots:
         auto w = open();
         bool ran = false;
         QTimer::singleShot(0, w.get(), [&] {
-            const int lines = w->List1->count();
+            const int lines = w->activityLog().count();
             w->Timer1_Timer();
-            QCOMPARE(w->List1->count(), lines);
+            QCOMPARE(w->activityLog().count(), lines);
             w->LoadLanguage();
             w->SetMessages(false);
             QCOMPARE(w->cmdStopStart->text(), "Cancel");

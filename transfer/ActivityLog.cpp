@@ -19,7 +19,10 @@ void ActivityLog::removeLast()
         doRemoveAt(count() - 1);
 }
 
-void ActivityLog::selectLast() { doSelect(count() - 1); }
+void ActivityLog::selectLast()
+{
+    doSelect(count() - 1);
+}
 
 void MemoryLog::doRemoveAt(int index)
 {
@@ -28,25 +31,66 @@ void MemoryLog::doRemoveAt(int index)
         m_selected = -1;
 }
 
-int ListWidgetLog::count() const { return m_list->count(); }
-
-QString ListWidgetLog::line(int index) const
+ListWidgetLog::ListWidgetLog(QListWidget *list) : m_list(list)
 {
-    const QListWidgetItem *item = m_list->item(index);
-    return item ? item->text() : QString();
+    // Scrolling is done once per flush, not at every selection.
+    m_list->setAutoScroll(false);
 }
 
-int ListWidgetLog::selectedIndex() const { return m_list->currentRow(); }
+void ListWidgetLog::setDeferred(bool deferred)
+{
+    m_deferred = deferred;
+    if (!deferred)
+        flush();
+}
 
-void ListWidgetLog::doAppend(const QString &line) { m_list->addItem(line); }
+void ListWidgetLog::doAppend(const QString &line)
+{
+    MemoryLog::doAppend(line);
+    changed();
+}
 
-void ListWidgetLog::doRemoveAt(int index) { delete m_list->takeItem(index); }
+void ListWidgetLog::doRemoveAt(int index)
+{
+    MemoryLog::doRemoveAt(index);
+    if (index == 0) {
+        ++m_droppedFront;
+        m_synced = qMax(0, m_synced - 1);
+    }
+    m_synced = qMin(m_synced, count());
+    changed();
+}
 
 void ListWidgetLog::doSelect(int index)
 {
-    m_list->setCurrentRow(index);
-    if (index >= 0)
-        m_list->scrollToItem(m_list->item(index));
+    MemoryLog::doSelect(index);
+    changed();
+}
+
+void ListWidgetLog::changed()
+{
+    if (!m_deferred) {
+        flush();
+    } else if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(
+            m_list, [this] { flush(); }, Qt::QueuedConnection);
+    }
+}
+
+void ListWidgetLog::flush()
+{
+    m_flushQueued = false;
+    for (; m_droppedFront > 0; --m_droppedFront)
+        delete m_list->takeItem(0);
+    while (m_list->count() > m_synced)
+        delete m_list->takeItem(m_list->count() - 1);
+    for (int i = m_synced; i < count(); ++i)
+        m_list->addItem(line(i));
+    m_synced = count();
+    m_list->setCurrentRow(selectedIndex());
+    if (selectedIndex() >= 0)
+        m_list->scrollToItem(m_list->item(selectedIndex()));
 }
 
 namespace {
@@ -64,6 +108,6 @@ QString logStamp(const Clock &clock)
     const QLocale locale = QLocale::system();
     const QDate date = clock.now().date();
     const QTime time = clock.now().time();
-    return locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ')
-           + locale.toString(time, longTimeFormatWithoutZone(locale));
+    return locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(time, longTimeFormatWithoutZone(locale));
 }

@@ -50,14 +50,19 @@ private:
     int m_selected = -1;
 };
 
-// The log shown in the main window's list.
-class ListWidgetLog : public ActivityLog
+// The log shown in the main window's list. The lines themselves live here;
+// while deferred (during a pass) the list is brought up to date once per
+// event round instead of at every change, because each change makes the list
+// lay out all its lines again.
+class ListWidgetLog : public MemoryLog
 {
 public:
-    explicit ListWidgetLog(QListWidget *list) : m_list(list) {}
-    int count() const override;
-    QString line(int index) const override;
-    int selectedIndex() const override;
+    explicit ListWidgetLog(QListWidget *list);
+
+    // Off: the list follows at once (and catches up now).
+    void setDeferred(bool deferred);
+    // Brings the list up to date.
+    void flush();
 
 protected:
     void doAppend(const QString &line) override;
@@ -65,7 +70,13 @@ protected:
     void doSelect(int index) override;
 
 private:
+    void changed();
+
     QListWidget *m_list;
+    int m_droppedFront = 0; // lines gone from the front that the list still shows
+    int m_synced = 0;       // leading lines the list already shows correctly
+    bool m_deferred = false;
+    bool m_flushQueued = false;
 };
 
 // "<regional short date> <regional long time>", the stamp in front of most
