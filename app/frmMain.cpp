@@ -524,7 +524,13 @@ void frmMain::enableControls(bool enabled, const QString &noun, const QString &c
 
 void frmMain::processEvents()
 {
+    // Repainting the log twice per file costs far more than copying a small
+    // file; a round every few milliseconds keeps the window live and still
+    // sees a Cancel click before the next file.
+    if (m_eventRound.isValid() && m_eventRound.elapsed() < EventRoundMs)
+        return;
     QCoreApplication::processEvents();
+    m_eventRound.start();
 }
 
 void frmMain::setBusyPointer(bool busy)
