@@ -474,7 +474,7 @@ void frmMain::DoAction()
     if (m_passRunning)
         return;
     m_passRunning = true;
-    m_eventRound.invalidate();
+    m_eventRounds.restart();
     m_log->setDeferred(true);
     TransferPass(*this, *m_fs, *m_clock).run();
     m_log->setDeferred(false);
@@ -524,13 +524,7 @@ void frmMain::enableControls(bool enabled, const QString &noun, const QString &c
 
 void frmMain::processEvents()
 {
-    // Repainting the log twice per file costs far more than copying a small
-    // file; a round every few milliseconds keeps the window live and still
-    // sees a Cancel click before the next file.
-    if (m_eventRound.isValid() && m_eventRound.elapsed() < EventRoundMs)
-        return;
-    QCoreApplication::processEvents();
-    m_eventRound.start();
+    m_eventRounds.run();
 }
 
 void frmMain::setBusyPointer(bool busy)

@@ -4,9 +4,9 @@
 #include "app/MainWindowApi.h"
 #include "settings/Messages.h"
 #include "transfer/ActivityLog.h"
+#include "transfer/EventRounds.h"
 #include "transfer/PassHost.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -136,8 +136,7 @@ private:
     bool m_closeAfterPass = false;
     bool m_unloaded = false;
     int m_lastValidInterval = 5;
-    static constexpr int EventRoundMs = 10;
-    QElapsedTimer m_eventRound; // when the pass last let events run
+    EventRounds m_eventRounds;
 
 public:
     // Controls, named as in the design.

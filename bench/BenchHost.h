@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/ActivityLog.h"
+#include "transfer/EventRounds.h"
 #include "transfer/PassHost.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,8 @@ public:
     const MessageTable &messages() const override { return m_texts; }
     ActivityLog &log() override { return m_log; }
     void enableControls(bool, const QString &, const QString &) override {}
-    void processEvents() override { QCoreApplication::processEvents(); }
+    // Like the window: events run at most every few milliseconds.
+    void processEvents() override { m_eventRounds.run(); }
     bool cancelRequested() const override { return m_cancel; }
     void setCancelRequested(bool requested) override { m_cancel = requested; }
     void setBusy(bool) override {}
@@ -33,6 +35,7 @@ public:
     const MemoryLog &memoryLog() const { return m_log; }
 
 private:
+    EventRounds m_eventRounds;
     QString m_source;
     QString m_destination;
     bool m_move;

@@ -158,10 +158,14 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
 
 // Copies the first size bytes of in to out, skipping holes so that a sparse
 // file stays sparse and costs no time or space for its empty ranges.
-FsResult copyContent(int in, int out, off_t size)
+FsResult copyContent(int in, int out, const struct stat &source)
 {
+    const off_t size = source.st_size;
     bool kernelCopy = true;
     std::vector<char> buffer;
+    // Blocks covering the whole size mean no holes: no need to look for them.
+    if (off_t(source.st_blocks) * 512 >= size)
+        return copyRange(in, out, 0, size, kernelCopy, buffer);
     off_t offset = 0;
     while (offset < size) {
         off_t data = ::lseek(in, offset, SEEK_DATA);
@@ -228,7 +232,7 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &destination, Remo
         return lastError();
     temp.path = name;
 
-    FsResult result = copyContent(in.get(), out.get(), before.st_size);
+    FsResult result = copyContent(in.get(), out.get(), before);
     if (!result.ok())
         return result;
     if (::fchmod(out.get(), before.st_mode & 0777) != 0)

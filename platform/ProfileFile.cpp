@@ -5,6 +5,10 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace ProfileFile {
 
 namespace {
@@ -108,14 +112,35 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// The file's bytes with plain open/read/close: the transfer pass reads a
+// setting for every file, and QFile adds several stat calls to each read.
+bool readWhole(const QString &file, QByteArray &bytes)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[16384];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
 // Reads and splits the file. False when it is missing or cannot be read.
 bool load(const QString &file, Document &doc)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
+    QByteArray bytes;
+    if (!readWhole(file, bytes))
         return false;
 
     // Keep a byte-order mark as a character so the rewrite puts it back.

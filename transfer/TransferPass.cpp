@@ -32,7 +32,7 @@ QString TransferPass::msg(MsgId id) const
 // small file, so it is formatted once per second of the clock.
 QString TransferPass::stamped(const QString &text)
 {
-    const qint64 second = m_clock.now().toSecsSinceEpoch();
+    const qint64 second = m_clock.secondsSinceEpoch();
     if (m_stamp.isEmpty() || second != m_stampSecond) {
         m_stamp = logStamp(m_clock);
         m_stampSecond = second;
