@@ -51,9 +51,11 @@ void TransferPass::run()
     m_move = m_host.moveSelected();
     m_sameDrive.reset();
 
+    BackgroundRunner runner;
     // The whole list is taken before any file is touched, so files the pass
     // itself creates or moves do not disturb it.
-    const FsValue<QStringList> listing = m_fs.listPlainFiles(m_source);
+    const FsValue<QStringList> listing =
+        runner.call([this] { return m_fs.listPlainFiles(m_source); });
     if (!listing.ok())
         fail(listing.description, QString());
     const QStringList files = listing.ok() ? listing.value : QStringList();
@@ -68,17 +70,15 @@ void TransferPass::run()
         m_host.setBusy(true);
         m_host.enableControls(false, msg(count > 1 ? msgFiles : msgFile), QString::number(count));
 
-        BackgroundRunner runner;
         int treated = 0;
         for (; treated < count; ++treated) {
             log.selectLast();
             m_host.processEvents();
             if (m_host.cancelRequested())
                 break;
-            const QString &name = files.at(treated);
             log.append(QStringLiteral("Do Action"));
             log.selectLast();
-            treatFile(name, runner);
+            treatFile(files.at(treated), runner);
         }
 
         if (m_host.cancelRequested()) {
@@ -98,68 +98,94 @@ void TransferPass::run()
 void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
 {
     ActivityLog &log = m_host.log();
-    const QString doneText = msg(m_move ? msgMoved : msgCopied);
-    m_actionName = doneText;
+    m_actionName = msg(m_move ? msgMoved : msgCopied);
 
     log.removeLast();
     log.append(msg(m_move ? msgMoving : msgCopying) + QStringLiteral(": ") + name);
     log.selectLast();
     m_host.processEvents();
 
+    const bool overwrite = m_host.overwriteTicked();
+    const Report report = runner.call([&] { return examine(name, overwrite); });
+
+    // Texts are taken now: a language saved during the transfer applies.
+    for (const QString &description : report.errors)
+        fail(description, name);
+    const QString done = msg(m_move ? msgMoved : msgCopied);
+    const QString notDone = msg(m_move ? msgNotMoved : msgNotCopied);
+    switch (report.outcome) {
+    case Report::Outcome::None:
+        m_errorFlag = false;
+        break;
+    case Report::Outcome::Done:
+        outcome(stamped(done + QStringLiteral(": ") + name));
+        break;
+    case Report::Outcome::Overwritten:
+        outcome(stamped(done + QStringLiteral(" (") + msg(msgOverwritten) + QStringLiteral("): ") +
+                        name));
+        break;
+    case Report::Outcome::Kept:
+        outcome(stamped(notDone + QStringLiteral(" (") + msg(msgFileExists) +
+                        QStringLiteral("): ") + name));
+        break;
+    case Report::Outcome::Refused:
+        outcome(stamped(notDone + QStringLiteral(" - ") + msg(msgNoSpace) + QStringLiteral(": ") +
+                        name));
+        break;
+    }
+}
+
+TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
+{
+    Report report;
     const QString sourcePath = joinPath(m_source, name);
     const QString destPath = joinPath(m_destination, name);
-    const QString notDoneText = msg(m_move ? msgNotMoved : msgNotCopied);
 
     // A failed test is never answered with a guess: the file keeps its error
     // line and stays as it is.
     const FsValue<bool> exists = m_fs.fileExists(destPath);
     if (!exists.ok()) {
-        fail(exists.description, name);
-        m_errorFlag = false;
-        return;
+        report.errors << exists.description;
+        return report;
     }
 
     if (exists.value) {
         // Both folder texts may name one folder (a link, a doubled or trailing
         // separator): deleting the "destination" would destroy the source.
-        if (m_fs.sameFile(sourcePath, destPath) || !m_host.overwriteTicked()) {
-            outcome(stamped(notDoneText + QStringLiteral(" (") + msg(msgFileExists) +
-                            QStringLiteral("): ") + name));
-            return;
+        if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
+            report.outcome = Report::Outcome::Kept;
+            return report;
         }
-        const FsResult removed = runner.call([&] { return m_fs.deleteFile(destPath); });
+        const FsResult removed = m_fs.deleteFile(destPath);
         if (!removed.ok()) {
             // Nothing else is tried for this file; the next pass retries it.
-            fail(removed.description, name);
-            m_errorFlag = false;
-            return;
+            report.errors << removed.description;
+            return report;
         }
-        const FsResult moved = transfer(sourcePath, destPath, runner);
+        const FsResult moved = transfer(sourcePath, destPath);
         if (!moved.ok())
-            fail(moved.description, name);
-        outcome(stamped(doneText + QStringLiteral(" (") + msg(msgOverwritten) +
-                        QStringLiteral("): ") + name));
-        return;
+            report.errors << moved.description;
+        report.outcome = Report::Outcome::Overwritten;
+        return report;
     }
 
-    switch (checkDestination(sourcePath, name)) {
+    switch (checkDestination(sourcePath, report)) {
     case Verdict::Failed:
-        m_errorFlag = false;
-        return;
+        return report;
     case Verdict::Refuse:
-        outcome(stamped(notDoneText + QStringLiteral(" - ") + msg(msgNoSpace) +
-                        QStringLiteral(": ") + name));
-        return;
+        report.outcome = Report::Outcome::Refused;
+        return report;
     case Verdict::Transfer:
         break;
     }
-    const FsResult moved = transfer(sourcePath, destPath, runner);
+    const FsResult moved = transfer(sourcePath, destPath);
     if (!moved.ok())
-        fail(moved.description, name);
-    outcome(stamped(doneText + QStringLiteral(": ") + name));
+        report.errors << moved.description;
+    report.outcome = Report::Outcome::Done;
+    return report;
 }
 
-TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, const QString &name)
+TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, Report &report)
 {
     // Only a move cares whether both folders share a drive. An undeterminable
     // drive ("") is never taken for the same drive: the size rule then guards
@@ -170,7 +196,7 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
     if (!sameDrive) {
         const FsValue<qint64> length = m_fs.fileLength(sourcePath);
         if (!length.ok()) {
-            fail(length.description, name);
+            report.errors << length.description;
             return Verdict::Failed;
         }
         size = length.value;
@@ -181,14 +207,15 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
     const std::optional<double> value = DestinationCheck::settingValue(setting);
     if (!value) {
         // Logged, then checked as if the setting were 0.
-        fail(QStringLiteral("CheckDestination is not a number: \"%1\"").arg(setting), name);
+        report.errors << QStringLiteral("CheckDestination is not a number: \"%1\"").arg(setting);
     } else if (*value != 0) {
         return Verdict::Transfer;
     }
 
     const qint64 free = GetDriveFreeSpace(m_fs, m_destination);
     if (free < 0) {
-        fail(QStringLiteral("Free space of \"%1\" cannot be determined").arg(m_destination), name);
+        report.errors
+            << QStringLiteral("Free space of \"%1\" cannot be determined").arg(m_destination);
         return Verdict::Failed;
     }
     const bool allowed = sameDrive ? DestinationCheck::spaceRuleAllows(free)
@@ -207,12 +234,9 @@ bool TransferPass::onSameDrive()
     return *m_sameDrive;
 }
 
-FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath,
-                                BackgroundRunner &runner)
+FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath)
 {
-    if (m_move)
-        return runner.call([&] { return m_fs.moveFile(sourcePath, destPath); });
-    return runner.call([&] { return m_fs.copyFile(sourcePath, destPath); });
+    return m_move ? m_fs.moveFile(sourcePath, destPath) : m_fs.copyFile(sourcePath, destPath);
 }
 
 void TransferPass::fail(const QString &description, const QString &name)

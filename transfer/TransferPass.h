@@ -4,6 +4,7 @@
 #include "settings/Messages.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -13,9 +14,11 @@ class FileSystem;
 class PassHost;
 
 // One pass over the source folder: copies or moves every plain file into the
-// destination folder and logs each file's outcome. Runs on the UI thread; each
-// copy, move or delete runs on a worker thread while the UI thread keeps
-// processing events. Never throws; every failure becomes an error line.
+// destination folder and logs each file's outcome. Runs on the UI thread; the
+// file-system work of each file (tests, settings, copy, move, delete) runs on a
+// worker thread while the UI thread keeps processing events, so a slow or hung
+// drive never freezes the window. Never throws; every failure becomes an error
+// line.
 class TransferPass
 {
 public:
@@ -25,6 +28,22 @@ public:
     void run();
 
 private:
+    // What became of one file. The worker fills it in; the UI thread then
+    // writes the file's log lines from it.
+    struct Report
+    {
+        enum class Outcome
+        {
+            None,        // failed before a decision: only error lines
+            Done,        // transferred
+            Overwritten, // transferred over an existing file
+            Kept,        // left alone: it exists and is not to be replaced
+            Refused      // no room in the destination
+        };
+        QStringList errors; // failure descriptions, in the order they came
+        Outcome outcome = Outcome::None;
+    };
+
     // What the destination check answered for one file.
     enum class Verdict
     {
@@ -34,9 +53,12 @@ private:
     };
 
     void treatFile(const QString &name, BackgroundRunner &runner);
-    Verdict checkDestination(const QString &sourcePath, const QString &name);
+    // All file-system work for one file; runs on the worker thread and
+    // touches neither the host nor the log.
+    Report examine(const QString &name, bool overwrite);
+    Verdict checkDestination(const QString &sourcePath, Report &report);
     bool onSameDrive();
-    FsResult transfer(const QString &sourcePath, const QString &destPath, BackgroundRunner &runner);
+    FsResult transfer(const QString &sourcePath, const QString &destPath);
     // The one failure handler: the error line replaces the last line.
     void fail(const QString &description, const QString &name);
     // Writes the outcome line unless the file already has its error line.
@@ -53,7 +75,7 @@ private:
     QString m_source;
     QString m_destination;
     bool m_move = false;
-    std::optional<bool> m_sameDrive; // looked up when first needed
+    std::optional<bool> m_sameDrive; // looked up by the worker when first needed
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;
