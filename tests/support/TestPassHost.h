@@ -22,7 +22,7 @@ public:
         table[msgError] = QStringLiteral("ERROR");
     }
 
-    QString sourceFolder() const override { return QStringLiteral("/src"); }
+    QString sourceFolder() const override { return source; }
     QString destinationFolder() const override { return destination; }
     bool moveSelected() const override { return move; }
     bool overwriteTicked() const override { return overwrite; }
@@ -43,6 +43,7 @@ public:
     void setBusy(bool busy) override { calls << QString::fromLatin1(busy ? "busy" : "idle"); }
     void setBusyPointer(bool) override {}
 
+    QString source = QStringLiteral("/src");
     QString destination = QStringLiteral("/dst");
     bool move = false;
     bool overwrite = false;
