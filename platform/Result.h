@@ -19,8 +19,7 @@ struct [[nodiscard]] FsResult
 };
 
 // A value, or the failure that kept us from getting it.
-template <typename T>
-struct [[nodiscard]] FsValue
+template <typename T> struct [[nodiscard]] FsValue
 {
     T value{};
     int error = 0;

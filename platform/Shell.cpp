@@ -19,6 +19,9 @@ bool open(const QUrl &url)
     return QDesktopServices::openUrl(url);
 }
 
-void setOpener(Opener opener) { currentOpener() = std::move(opener); }
+void setOpener(Opener opener)
+{
+    currentOpener() = std::move(opener);
+}
 
 } // namespace Shell

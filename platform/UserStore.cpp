@@ -20,22 +20,23 @@ QString storeFile(const QString &appName)
 
 namespace UserStore {
 
-QString read(const QString &appName, const QString &section, const QString &key,
-             const QString &def)
+QString read(const QString &appName, const QString &section, const QString &key, const QString &def)
 {
     QSettings store(storeFile(appName), QSettings::IniFormat);
     return store.value(section + QLatin1Char('/') + key, def).toString();
 }
 
-void save(const QString &appName, const QString &section, const QString &key,
-          const QString &value)
+void save(const QString &appName, const QString &section, const QString &key, const QString &value)
 {
     QSettings store(storeFile(appName), QSettings::IniFormat);
     store.setValue(section + QLatin1Char('/') + key, value);
     store.sync();
 }
 
-void setLocation(const QString &folder) { storeFolder() = folder; }
+void setLocation(const QString &folder)
+{
+    storeFolder() = folder;
+}
 
 QString location()
 {

@@ -8,8 +8,7 @@ namespace UserStore {
 
 QString read(const QString &appName, const QString &section, const QString &key,
              const QString &def);
-void save(const QString &appName, const QString &section, const QString &key,
-          const QString &value);
+void save(const QString &appName, const QString &section, const QString &key, const QString &value);
 
 // Folder that holds the store; tests point it at a temporary folder.
 // An empty folder means the user's configuration folder.

@@ -6,6 +6,7 @@ MessageTable loadMessageTable()
 {
     MessageTable table;
     for (int i = 0; i < MessageCount; ++i)
-        table[i] = ReadLang(QStringLiteral("frmMain"), QStringLiteral("t%1").arg(i), QString(), 256);
+        table[i] =
+            ReadLang(QStringLiteral("frmMain"), QStringLiteral("t%1").arg(i), QString(), 256);
     return table;
 }

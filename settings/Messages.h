@@ -5,7 +5,8 @@
 #include <array>
 
 // The main window's message table: entry i is language key "t" + i.
-enum MsgId : int {
+enum MsgId : int
+{
     msgSourceFolder = 0,
     msgDestFolder = 1,
     msgInterval = 2,

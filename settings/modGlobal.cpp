@@ -24,7 +24,10 @@ QString programFolder()
     return QCoreApplication::applicationDirPath();
 }
 
-void setProgramFolder(const QString &folder) { folderOverride() = folder; }
+void setProgramFolder(const QString &folder)
+{
+    folderOverride() = folder;
+}
 
 QString languageFilePath(const QString &languageName)
 {
