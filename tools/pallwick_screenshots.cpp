@@ -59,12 +59,15 @@ bool prepare(const Workspace &ws)
             return false;
     // A few files of different kinds, and one the destination already holds,
     // so the log shows copied and kept lines; a long name shows the cut-off.
+    // Each is large enough that its copy takes a while: the window lets events
+    // run only every few milliseconds, and the busy picture needs one such
+    // round while a file is on its way.
     const QStringList names = {QStringLiteral("invoice-2024-03.pdf"),
                                QStringLiteral("holiday photo 017.jpg"), QStringLiteral("notes.txt"),
                                QStringLiteral("a rather long file name that does not fit the "
                                               "activity log of the window.docx")};
     for (const QString &name : names)
-        if (!writeFile(ws.source() + QLatin1Char('/') + name, QByteArray(4096, 'x')))
+        if (!writeFile(ws.source() + QLatin1Char('/') + name, QByteArray(32 << 20, 'x')))
             return false;
     return writeFile(ws.destination() + QStringLiteral("/notes.txt"), "old");
 }
@@ -195,19 +198,25 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
 
     // During a pass: Start runs one at once, and the pass lets events run
     // while it works; the picture is taken once the first file's progress
-    // line is in the log.
+    // line is in the log. The destination is emptied first, or the pass
+    // would only keep what the earlier one copied.
     {
+        for (const QFileInfo &copied : QDir(ws.destination()).entryInfoList(QDir::Files))
+            if (copied.fileName() != QLatin1String("notes.txt"))
+                QFile::remove(copied.filePath());
         auto window = openMain(ws);
         settle(window.get());
         bool taken = false;
         std::function<void()> grabWhenBusy = [&] {
             if (!window->Busy)
                 return;
-            if (window->List1->count() < 2) {
+            if (window->activityLog().count() < 2) {
                 QTimer::singleShot(0, window.get(), grabWhenBusy);
                 return;
             }
-            // The list lays its new lines out on a timer of its own.
+            // During a pass the list catches up with the log in posted events,
+            // and lays its new lines out on a timer of its own.
+            QCoreApplication::sendPostedEvents();
             window->List1->doItemsLayout();
             taken = shooter.save(window->grab(), window->windowTitle(),
                                  prefix + QStringLiteral("-main-busy"));
