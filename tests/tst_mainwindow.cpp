@@ -165,14 +165,20 @@ private slots:
         QVERIFY(QDir(target()).isEmpty());
     }
 
-    void emptyCaptionsDoNotTurnStartIntoCancel()
+    void missingTextsStayEmpty()
     {
-        writeFile(path("lang/Test.dat"), "[frmMain]\nt12=\n");
+        writeFile(path("lang/Test.dat"), "[frmMain]\nt12=Go\n");
         writeJob();
         auto w = open();
+        QCOMPARE(w->cmdStopStart->text(), "Go");
+        QCOMPARE(w->Label1->text() + w->Check1->text() + w->cmdQuit->text(), QString());
         QCOMPARE(w->windowTitle(), "Pallwick Lite - ");
-        w->cmdStopStart_Click();
-        QVERIFY(w->Running);
+        // With no texts at all the Start caption equals the (empty) cancel
+        // caption: Start must still start.
+        writeFile(path("lang/Test.dat"), "[frmMain]\n");
+        auto bare = open();
+        bare->cmdStopStart_Click();
+        QVERIFY(bare->Running);
     }
 
     // Inside a pass started by Start: a due tick starts no second pass, and a
