@@ -3,25 +3,22 @@
 #include <QDesktopServices>
 
 namespace {
-Shell::Opener &currentOpener()
-{
-    static Shell::Opener opener;
-    return opener;
-}
+// Set by tests only; empty means the real thing.
+Shell::Opener currentOpener;
 } // namespace
 
 namespace Shell {
 
 bool open(const QUrl &url)
 {
-    if (currentOpener())
-        return currentOpener()(url);
+    if (currentOpener)
+        return currentOpener(url);
     return QDesktopServices::openUrl(url);
 }
 
 void setOpener(Opener opener)
 {
-    currentOpener() = std::move(opener);
+    currentOpener = std::move(opener);
 }
 
 } // namespace Shell

@@ -3,11 +3,8 @@
 #include "settings/FolderChooser.h"
 
 namespace {
-modFolder::BrowseHook &currentHook()
-{
-    static modFolder::BrowseHook hook;
-    return hook;
-}
+// Set by tests only; empty means the real thing.
+modFolder::BrowseHook currentHook;
 } // namespace
 
 namespace modFolder {
@@ -18,8 +15,8 @@ QString BrowseFolder(QString title, const QString &startPath, QWidget *ownerWind
     // A lone "$" is the status line's marker, never a title to show.
     if (title == QLatin1String("$") && statusText)
         title.clear();
-    if (currentHook())
-        return currentHook()(title, startPath);
+    if (currentHook)
+        return currentHook(title, startPath);
     FolderChooser chooser(title, startPath, ownerWindow, statusText, root, newStyle, includeFiles);
     chooser.exec();
     return chooser.chosenPath();
@@ -27,7 +24,7 @@ QString BrowseFolder(QString title, const QString &startPath, QWidget *ownerWind
 
 void setBrowseHook(BrowseHook hook)
 {
-    currentHook() = std::move(hook);
+    currentHook = std::move(hook);
 }
 
 } // namespace modFolder
