@@ -669,13 +669,16 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 
 void frmMain::keyPressEvent(QKeyEvent *event)
 {
-    // The Start/Stop button is the window's default button.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        cmdStopStart->isEnabled()) {
-        cmdStopStart->animateClick();
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QWidget::keyPressEvent(event);
         return;
     }
-    QWidget::keyPressEvent(event);
+    // Enter presses the focused button; anywhere else it presses Start/Stop,
+    // the window's default button.
+    if (auto *focused = qobject_cast<QPushButton *>(focusWidget()))
+        focused->click();
+    else if (cmdStopStart->isEnabled())
+        cmdStopStart->click();
 }
 
 void frmMain::cmdOpt_Click()

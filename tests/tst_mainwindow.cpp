@@ -369,9 +369,23 @@ private slots:
         QCOMPARE(w->Text2->toolTip(), path("picked"));
         w->Text1->setText(path("typed")); // typing does not update the tip
         QCOMPARE(w->Text1->toolTip(), source());
-        modFolder::setBrowseHook([](const QString &, const QString &) { return QString(); });
+        int asked = 0;
+        modFolder::setBrowseHook([&](const QString &, const QString &) {
+            ++asked;
+            return QString();
+        });
         w->cmdFrom_Click();
         QCOMPARE(w->Text1->text(), path("typed"));
+
+        // Enter presses a focused button, elsewhere the Start/Stop button.
+        w->Text1->setText(source());
+        w->cmdFrom->setFocus();
+        QTest::keyClick(w->cmdFrom, Qt::Key_Return);
+        QCOMPARE(asked, 2);
+        QVERIFY(!w->Running);
+        w->Text1->setFocus();
+        QTest::keyClick(w->Text1, Qt::Key_Return);
+        QVERIFY(w->Running);
     }
 
     void colourKeysPersist()
