@@ -102,6 +102,9 @@ void frmMain::createControls()
     Combo1->setEditable(true);
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->setMaxVisibleItems(18);
+    // A typed "6" means six minutes, not the first entry that starts with 6.
+    Combo1->setCompleter(nullptr);
+    Combo1->installEventFilter(this);
 
     Picture1 = place<QWidget>(Frame1, "Picture1", 1530, 1530, 2025, 645);
     paintBackground(Picture1, Qt::white);
@@ -173,7 +176,6 @@ void frmMain::createControls()
     connect(Check1, &QCheckBox::clicked, this, &frmMain::Check1_Click);
     connect(Text1, &QLineEdit::textChanged, this, &frmMain::CheckFolders);
     connect(Text2, &QLineEdit::textChanged, this, &frmMain::CheckFolders);
-    connect(Combo1->lineEdit(), &QLineEdit::editingFinished, this, &frmMain::Combo1_Validate);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
 }
@@ -269,6 +271,8 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // No pass may start while the exit question waits for its answer.
+    Timer1->stop();
     bool save;
     if (ReadIni(Options, QStringLiteral("Question"), QStringLiteral("0"), 256) ==
         QLatin1String("1"))
@@ -285,10 +289,11 @@ void frmMain::SaveSettings()
 {
     WriteIni(Options, QStringLiteral("From"), Text1->text());
     WriteIni(Options, QStringLiteral("To"), Text2->text());
-    QString interval = Combo1->currentText();
-    interval.remove(QLatin1Char(' ') + Msg[msgMinutes], Qt::CaseInsensitive);
-    interval.remove(QLatin1Char(' ') + Msg[msgMinute], Qt::CaseInsensitive);
-    WriteIni(Options, QStringLiteral("Interval"), interval);
+    // A text that is no usable interval is stored as the interval in force.
+    const QString typed = Combo1->currentText();
+    WriteIni(Options, QStringLiteral("Interval"),
+             intervalFromText(typed) ? withoutUnitWords(typed)
+                                     : QString::number(m_lastValidInterval));
     WriteIni(Options, QStringLiteral("Action"),
              Option1[0]->isChecked() ? QStringLiteral("Move") : QStringLiteral("Copy"));
     WriteIni(Options, QStringLiteral("ShowLog"),
@@ -316,17 +321,29 @@ QString frmMain::titleWaiting(int minutes) const
                     (minutes == 1 ? Msg[msgMinute] : Msg[msgMinutes]) + QLatin1Char(')'));
 }
 
+int frmMain::remainingMinutes() const
+{
+    // Never below zero: a lowered interval makes the next tick due at once.
+    return qMax(0, IntervalMinutes - MinutesElapsed);
+}
+
 QString frmMain::titleDue() const
 {
     return appTitle(Msg[msgTitleBusy] + QLatin1Char('!'));
 }
 
-std::optional<int> frmMain::intervalFromText(const QString &text) const
+QString frmMain::withoutUnitWords(const QString &text) const
 {
+    // The plural first, so a singular that begins the plural leaves no rest.
     QString bare = text;
     bare.remove(QLatin1Char(' ') + Msg[msgMinutes], Qt::CaseInsensitive);
     bare.remove(QLatin1Char(' ') + Msg[msgMinute], Qt::CaseInsensitive);
-    bare = bare.trimmed();
+    return bare;
+}
+
+std::optional<int> frmMain::intervalFromText(const QString &text) const
+{
+    const QString bare = withoutUnitWords(text).trimmed();
     // Only plain digits: no sign, no fraction, nothing the count can't reach.
     if (bare.isEmpty() || bare.size() > 9)
         return std::nullopt;
@@ -395,7 +412,7 @@ void frmMain::startSchedule()
         Combo1->setEditText(intervalText(m_lastValidInterval));
     }
     IntervalMinutes = m_lastValidInterval;
-    setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+    setWindowTitle(titleWaiting(remainingMinutes()));
     appendStampedLine(Msg[msgStarted]);
     Running = true;
     if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256) ==
@@ -408,7 +425,9 @@ void frmMain::Timer1_Timer()
     if (!Running)
         return;
     ++MinutesElapsed;
-    if (MinutesElapsed == IntervalMinutes) {
+    // At or past the interval: saving the options may have lowered the
+    // interval below a count already made, and such a schedule must still fire.
+    if (MinutesElapsed >= IntervalMinutes) {
         if (m_passRunning) {
             // The pass that Start began is still working: it stands in for
             // this one, and the count starts again.
@@ -422,7 +441,7 @@ void frmMain::Timer1_Timer()
         MinutesElapsed = 0;
         setWindowTitle(titleWaiting(IntervalMinutes));
     } else {
-        setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+        setWindowTitle(titleWaiting(remainingMinutes()));
     }
 }
 
@@ -446,7 +465,7 @@ void frmMain::SetMessages(bool languageChanged)
 {
     if (Running) {
         cmdStopStart->setText(Msg[msgStop]);
-        setWindowTitle(titleWaiting(IntervalMinutes - MinutesElapsed));
+        setWindowTitle(titleWaiting(remainingMinutes()));
     } else {
         setWindowTitle(titleStopped());
         cmdStopStart->setText(Msg[msgStart]);
@@ -658,6 +677,13 @@ void frmMain::List1_MouseMove(const QPoint &position, Qt::MouseButtons buttons)
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // The interval is checked when the focus moves to another control, not
+    // when another window or the field's own list takes it.
+    if (watched == Combo1 && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            Combo1_Validate();
+    }
     if (watched == cmdQuit && event->type() == QEvent::KeyPress)
         cmdQuit_KeyDown(static_cast<QKeyEvent *>(event)->key());
     else if (watched == List1->viewport() && event->type() == QEvent::MouseMove) {

@@ -89,10 +89,12 @@ public:
     QString titleStopped() const;
     QString titleWaiting(int minutes) const;
     QString titleDue() const;
+    int remainingMinutes() const;
 
     // The interval text as a number of minutes: unit words removed, then a
     // whole number from 1 to 32767, or nothing.
     std::optional<int> intervalFromText(const QString &text) const;
+    QString withoutUnitWords(const QString &text) const;
     // "1 <minute>" / "N <minutes>"
     QString intervalText(int minutes) const;
 

@@ -70,6 +70,8 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     Combo1->setEditable(true);
     // A typed name must stay a typed name, not become a list entry.
     Combo1->setInsertPolicy(QComboBox::NoInsert);
+    // Only what the user typed counts: no completion to a listed name.
+    Combo1->setCompleter(nullptr);
 
     const auto makeCheck = [this](const char *name, int top) {
         auto *box = new QCheckBox(Frame1);

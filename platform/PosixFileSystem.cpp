@@ -99,9 +99,12 @@ bool sameContentState(const struct stat &a, const struct stat &b)
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
+// Errors with which copy_file_range says "not for these files" (older kernels,
+// sandboxes, some file systems). A real failure shows again in read/write.
 bool kernelCopyUnsupported(int error)
 {
-    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
+    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
+           error == EPERM || error == EBADF || error == ETXTBSY;
 }
 
 // Copies bytes [offset, end) of in to the same offsets of out. Starts with
@@ -126,8 +129,12 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
                 kernelCopy = false;
                 continue;
             }
-            if (n == 0) // the source ended before its former size
-                return sourceChanged();
+            if (n == 0) {
+                // Some file systems copy nothing this way; read/write decides
+                // whether the source really ended early.
+                kernelCopy = false;
+                continue;
+            }
             offset += n;
             continue;
         }

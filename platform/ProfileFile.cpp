@@ -229,8 +229,21 @@ QString read(const QString &file, const QString &section, const QString &key, co
     return cut(withoutTrailingBlanks(def), size);
 }
 
-bool write(const QString &file, const QString &section, const QString &key, const QString &value)
+bool write(const QString &file, const QString &section, const QString &key,
+           const QString &plainValue)
 {
+    // A line break would start a line of its own: refuse rather than let a
+    // folder name write keys into the file.
+    if (plainValue.contains(u'\n') || plainValue.contains(u'\r'))
+        return false;
+    // The reader drops blanks around a value and one pair of quotes around it;
+    // a value that needs either kept is written inside quotes.
+    const bool quote = !plainValue.isEmpty() &&
+                       (isBlank(plainValue.front()) || isBlank(plainValue.back()) ||
+                        (plainValue.size() >= 2 && plainValue.front() == plainValue.back() &&
+                         (plainValue.front() == u'"' || plainValue.front() == u'\'')));
+    const QString value = quote ? u'"' + plainValue + u'"' : plainValue;
+
     Document doc;
     if (!load(file, doc) && QFile::exists(file))
         return false; // there but unreadable: rewriting it would lose its content

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,6 +91,7 @@ private slots:
                 {"LoadLanguage /lang/Deutsch.dat stale", "Set(changed) /lang/Deutsch.dat Deutsch"});
         saveRow("cleared", "", "", english + options, reload);
         saveRow("typed unknown", "", "Klingon", english + options, keep);
+        saveRow("typed part of a name", "", "Deu", english + options, keep);
         saveRow("cancel", "", "Deutsch", english, {}, "cmdCancel");
     }
     void save()
@@ -101,8 +103,15 @@ private slots:
             writeFile(modGlobal::IniFile, "[Options]\r\nLanguage=English\r\n" + settings);
         dlgOptionen dlg(m_main);
         modGlobal::LangFile = modGlobal::LanguageName = "stale"; // both must be set again
-        if (!typed.isNull())
-            child<QComboBox>(dlg, "Combo1")->setEditText(typed);
+        if (!typed.isNull()) { // typed key by key, as a user would
+            auto *combo = child<QComboBox>(dlg, "Combo1");
+            dlg.show();
+            dlg.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&dlg));
+            combo->clearEditText();
+            combo->lineEdit()->setFocus();
+            QTest::keyClicks(combo->lineEdit(), typed);
+        }
         QFETCH(QString, button);
         child<QPushButton>(dlg, qPrintable(button))->click();
         QTEST(QString(fileBytes(modGlobal::IniFile)).simplified(), "file");

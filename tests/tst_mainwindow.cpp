@@ -103,6 +103,9 @@ private slots:
             << QStringList{waiting(5), waiting(4), waiting(10), waiting(9)};
         QTest::newRow("new interval while stopped waits for Start")
             << QByteArray("5") << QStringList{"V:7", "S"} << QStringList{stopped, waiting(7)};
+        QTest::newRow("a typed number is not completed to a listed one")
+            << QByteArray("5") << QStringList{"V:6", "S", "V:12", "V:4"}
+            << QStringList{stopped, waiting(6), waiting(12), waiting(4)};
         QTest::newRow("unusable interval keeps the last one")
             << QByteArray("5") << QStringList{"S", "T", "V:abc", "V:0", "V:40000", "V:-3", "V:"}
             << QStringList{waiting(5), waiting(4), waiting(5), waiting(5),
@@ -120,6 +123,9 @@ private slots:
         QFETCH(QStringList, titles);
         writeJob("Interval=" + interval + "\n");
         auto w = open();
+        w->show(); // typing needs a focused field, as a user has it
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
         const QString stamp = logStamp(m_clock);
         for (int i = 0; i < steps.size(); ++i) {
             const int lines = w->List1->count();
@@ -135,12 +141,56 @@ private slots:
                 if (due)
                     QCOMPARE(lastLine(*w), stamp + " - Info: no files ");
                 QVERIFY(w->Timer1->isActive());
-            } else {
-                w->Combo1->setEditText(steps[i].mid(2));
+            } else { // typed key by key, then the focus moves on
+                w->Combo1->clearEditText();
+                w->Combo1->lineEdit()->setFocus();
+                QTest::keyClicks(w->Combo1->lineEdit(), steps[i].mid(2));
                 w->Combo1_Validate();
             }
             QCOMPARE(w->windowTitle(), titles[i]);
         }
+    }
+
+    // Only a move to another control checks the interval; switching to
+    // another window must not restart the countdown.
+    void intervalCheckedWhenFocusMovesOn()
+    {
+        writeJob();
+        auto w = open();
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->cmdStopStart_Click();
+        w->Timer1_Timer();
+        w->Combo1->lineEdit()->setFocus();
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(w->MinutesElapsed, qint16(1));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->Combo1->lineEdit()->setFocus();
+        w->Text1->setFocus(Qt::TabFocusReason);
+        QCOMPARE(w->MinutesElapsed, qint16(0));
+        QCOMPARE(w->windowTitle(), waiting(5));
+    }
+
+    // Saving the options reloads the stored interval; a count already past
+    // it must still lead to a pass instead of never matching again.
+    void lowerStoredIntervalStillFires()
+    {
+        writeJob("Interval=5\n");
+        auto w = open();
+        w->Combo1->setEditText("10");
+        w->cmdStopStart_Click();
+        for (int i = 0; i < 7; ++i)
+            w->Timer1_Timer();
+        w->SetMessages(false);
+        QCOMPARE(w->IntervalMinutes, 5);
+        w->Timer1_Timer();
+        QCOMPARE(lastLine(*w), logStamp(m_clock) + " - Info: no files ");
+        QCOMPARE(w->windowTitle(), waiting(5));
     }
 
     void cancelDuringTimedPassKeepsScheduleRunning()
@@ -233,6 +283,8 @@ private slots:
         QTest::newRow("silent save")
             << QByteArray("Save=1\n") << "10 MiNuTeS" << -1 << QByteArray("10");
         QTest::newRow("neither") << QByteArray() << "7" << -1 << QByteArray();
+        QTest::newRow("unusable interval saves the one in force")
+            << QByteArray("Save=1\n") << "abc" << -1 << QByteArray("5");
         QTest::newRow("only exactly 1")
             << QByteArray("Question=yes\nSave=01\n") << "7" << -1 << QByteArray();
     }
@@ -246,15 +298,19 @@ private slots:
         writeJob(options);
         const QByteArray before = fileBytes(ini());
         int asked = 0;
+        bool timerStopped = false; // no pass may start while the question waits
+        std::unique_ptr<frmMain> w;
         Prompt::setHook([&](const QString &title, const QString &text) {
             ++asked;
+            timerStopped = !w->Timer1->isActive();
             return title == "Pallwick Lite - Save?" && text == "Save settings?" && answer == 1;
         });
-        auto w = open();
+        w = open();
         w->Option1[0]->setChecked(true);
         w->Combo1->setEditText(typed);
         w->close();
         QCOMPARE(asked, answer < 0 ? 0 : 1);
+        QCOMPARE(timerStopped, answer >= 0);
         const QByteArray after = fileBytes(ini());
         if (interval.isEmpty()) {
             QCOMPARE(after, before);

@@ -117,6 +117,33 @@ private slots:
         QCOMPARE(files(), QStringList{"test.ini"});
     }
 
+    // Folder names may start or end with blanks or quotes, and may hold a
+    // line break: what is written must read back the same, or not be written.
+    void valuesSurviveTheRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("leading blank") << " /lead";
+        QTest::newRow("trailing blanks") << "/tmp/a b  ";
+        QTest::newRow("in double quotes") << "\"/q\"";
+        QTest::newRow("in single quotes") << "'/s'";
+        QTest::newRow("one quote") << "\"";
+    }
+
+    void valuesSurviveTheRoundTrip()
+    {
+        QFETCH(QString, value);
+        QVERIFY(ProfileFile::write(path(), "s", "k", value));
+        QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256), value);
+    }
+
+    void lineBreaksAreRefused()
+    {
+        writeFile(path(), "[s]\nk=old\n");
+        QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\nCheckDestination=1"));
+        QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\rb"));
+        QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=old\n"));
+    }
+
     void iniHandler()
     {
         modGlobal::IniFile = path("Pallwick.ini");

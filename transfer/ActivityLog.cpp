@@ -27,8 +27,11 @@ void ActivityLog::selectLast()
 void MemoryLog::doRemoveAt(int index)
 {
     m_lines.removeAt(index);
-    if (m_selected >= count())
+    // The selection stays on its line, or goes with it.
+    if (index == m_selected)
         m_selected = -1;
+    else if (index < m_selected)
+        --m_selected;
 }
 
 ListWidgetLog::ListWidgetLog(QListWidget *list) : m_list(list)

@@ -91,7 +91,7 @@ void BackgroundRunner::workerLoop()
     }
 }
 
-void BackgroundRunner::run(const std::function<void()> &job)
+void BackgroundRunner::run(const std::function<void()> &job, QEventLoop::ProcessEventsFlags flags)
 {
     const auto done = [this] { return m_done.load(); };
     {
@@ -120,7 +120,7 @@ void BackgroundRunner::run(const std::function<void()> &job)
     // dialog) runs ends exec() once that loop is left.
     while (!m_done.load()) {
         lock.unlock();
-        loop.exec();
+        loop.exec(flags);
         lock.lock();
     }
     m_loopWaiting = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QEventLoop>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -8,7 +10,6 @@
 #include <thread>
 #include <utility>
 
-class QEventLoop;
 class QObject;
 
 // Runs one job at a time on a worker thread of its own while the calling
@@ -25,15 +26,19 @@ public:
     BackgroundRunner &operator=(const BackgroundRunner &) = delete;
 
     // Runs job on the worker and returns when it has finished. Events of the
-    // calling thread are processed meanwhile (also user input, so handlers may
-    // run). Must be called from the thread that created the runner.
-    void run(const std::function<void()> &job);
+    // calling thread are processed meanwhile, as flags allow (with user input,
+    // handlers may run). Must be called from the thread that created the
+    // runner.
+    void run(const std::function<void()> &job,
+             QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents);
 
     // The same for a job with a result.
-    template <typename F> auto call(F &&job) -> decltype(job())
+    template <typename F>
+    auto call(F &&job, QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents)
+        -> decltype(job())
     {
         std::optional<decltype(job())> result;
-        run([&] { result.emplace(job()); });
+        run([&] { result.emplace(job()); }, flags);
         return std::move(*result);
     }
 

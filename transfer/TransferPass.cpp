@@ -54,8 +54,10 @@ void TransferPass::run()
     BackgroundRunner runner;
     // The whole list is taken before any file is touched, so files the pass
     // itself creates or moves do not disturb it.
-    const FsValue<QStringList> listing =
-        runner.call([this] { return m_fs.listPlainFiles(m_source); });
+    // No clicks are handled yet: the job controls are not locked until the
+    // list is known, and a click now would still act as Start or Stop.
+    const FsValue<QStringList> listing = runner.call(
+        [this] { return m_fs.listPlainFiles(m_source); }, QEventLoop::ExcludeUserInputEvents);
     if (!listing.ok())
         fail(listing.description, QString());
     const QStringList files = listing.ok() ? listing.value : QStringList();
