@@ -1,5 +1,7 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -23,7 +25,7 @@ namespace {
 
 QByteArray encoded(const QString &path)
 {
-    return QFile::encodeName(path);
+    return FileNames::encode(path);
 }
 
 FsResult lastError()
@@ -369,7 +371,7 @@ FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) cons
                 ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         }
         if (regular)
-            names << QFile::decodeName(entry->d_name);
+            names << FileNames::decode(QByteArray(entry->d_name));
     }
     return FsValue<QStringList>::of(names);
 }
@@ -457,7 +459,7 @@ QString PosixFileSystem::driveName(const QString &path) const
             break;
         current = parent;
     }
-    return QFile::decodeName(current);
+    return FileNames::decode(current);
 }
 
 qint64 PosixFileSystem::freeSpace(const QString &path) const
