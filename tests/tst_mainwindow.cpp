@@ -56,6 +56,13 @@ class tst_MainWindow : public QObject
         return std::make_unique<frmMain>(arguments, env);
     }
 
+    static void activate(QWidget *window)
+    {
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+
     static QString waiting(int n)
     {
         return QStringLiteral("Pallwick Lite - Waiting (next in %1 %2)")
@@ -82,38 +89,35 @@ private slots:
 
     // Steps: S = Start/Stop click, T = tick, "V:<text>" = type into the
     // interval field and leave it. After each step the title must match.
+    static void schedulerRow(const char *name, const char *interval, const char *steps,
+                             const char *minutes)
+    {
+        QStringList titles;
+        for (const QString &n : QString(minutes).split(' '))
+            titles << (n == "-" ? QStringLiteral("Pallwick Lite - Stopped") : waiting(n.toInt()));
+        QTest::newRow(name) << QByteArray(interval) << QString(steps).split(';') << titles;
+    }
+
+    // Steps: S = Start/Stop click, T = tick, "V:<text>" = type into the
+    // interval field and leave it. After each step the title must show the
+    // minutes given ("-": stopped).
     void scheduler_data()
     {
         QTest::addColumn<QByteArray>("interval");
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("titles");
-        const QString stopped = "Pallwick Lite - Stopped";
-        QTest::newRow("interval 5 fires on the fifth tick")
-            << QByteArray("5") << QStringList{"S", "T", "T", "T", "T", "T", "T"}
-            << QStringList{waiting(5), waiting(4), waiting(3), waiting(2),
-                           waiting(1), waiting(5), waiting(4)};
-        QTest::newRow("interval 1 fires on every tick")
-            << QByteArray("1") << QStringList{"S", "T", "T"}
-            << QStringList{waiting(1), waiting(1), waiting(1)};
-        QTest::newRow("stop then start restarts the count")
-            << QByteArray("5") << QStringList{"S", "T", "S", "T", "S", "T"}
-            << QStringList{waiting(5), waiting(4), stopped, stopped, waiting(5), waiting(4)};
-        QTest::newRow("new interval while waiting restarts at once")
-            << QByteArray("5") << QStringList{"S", "T", "V:10 MINUTES", "T"}
-            << QStringList{waiting(5), waiting(4), waiting(10), waiting(9)};
-        QTest::newRow("new interval while stopped waits for Start")
-            << QByteArray("5") << QStringList{"V:7", "S"} << QStringList{stopped, waiting(7)};
-        QTest::newRow("a typed number is not completed to a listed one")
-            << QByteArray("5") << QStringList{"V:6", "S", "V:12", "V:4"}
-            << QStringList{stopped, waiting(6), waiting(12), waiting(4)};
-        QTest::newRow("unusable interval keeps the last one")
-            << QByteArray("5") << QStringList{"S", "T", "V:abc", "V:0", "V:40000", "V:-3", "V:"}
-            << QStringList{waiting(5), waiting(4), waiting(5), waiting(5),
-                           waiting(5), waiting(5), waiting(5)};
-        QTest::newRow("stored interval that is no number falls back to 5")
-            << QByteArray("x7") << QStringList{"S"} << QStringList{waiting(5)};
-        QTest::newRow("stored 05 reads as 5")
-            << QByteArray("05") << QStringList{"S"} << QStringList{waiting(5)};
+        schedulerRow("interval 5 fires on the fifth tick", "5", "S;T;T;T;T;T;T", "5 4 3 2 1 5 4");
+        schedulerRow("interval 1 fires on every tick", "1", "S;T;T", "1 1 1");
+        schedulerRow("stop then start restarts the count", "5", "S;T;S;T;S;T", "5 4 - - 5 4");
+        schedulerRow("new interval while waiting restarts at once", "5", "S;T;V:10 MINUTES;T",
+                     "5 4 10 9");
+        schedulerRow("new interval while stopped waits for Start", "5", "V:7;S", "- 7");
+        schedulerRow("a typed number is not completed to a listed one", "5", "V:6;S;V:12;V:4",
+                     "- 6 12 4");
+        schedulerRow("unusable interval keeps the last one", "5",
+                     "S;T;V:abc;V:0;V:40000;V:-3;V:", "5 4 5 5 5 5 5");
+        schedulerRow("stored interval that is no number falls back to 5", "x7", "S", "5");
+        schedulerRow("stored 05 reads as 5", "05", "S", "5");
     }
 
     void scheduler()
@@ -123,9 +127,7 @@ private slots:
         QFETCH(QStringList, titles);
         writeJob("Interval=" + interval + "\n");
         auto w = open();
-        w->show(); // typing needs a focused field, as a user has it
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        activate(w.get()); // typing needs a focused field, as a user has it
         const QString stamp = logStamp(m_clock);
         for (int i = 0; i < steps.size(); ++i) {
             const int lines = w->List1->count();
@@ -157,19 +159,14 @@ private slots:
     {
         writeJob();
         auto w = open();
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        activate(w.get());
         w->cmdStopStart_Click();
         w->Timer1_Timer();
         w->Combo1->lineEdit()->setFocus();
         QWidget other;
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        activate(&other);
         QCOMPARE(w->MinutesElapsed, qint16(1));
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        activate(w.get());
         w->Combo1->lineEdit()->setFocus();
         w->Text1->setFocus(Qt::TabFocusReason);
         QCOMPARE(w->MinutesElapsed, qint16(0));
@@ -397,16 +394,15 @@ private slots:
     {
         writeJob();
         auto w = open();
-        QCOMPARE(w->Text1->geometry(), designRect(135, 480, 5355, 285));
-        QCOMPARE(w->cmdFrom->geometry(), designRect(5610, 435, 315, 315));
-        w->Check1->click();
-        QVERIFY(!w->List1->isHidden());
-        QCOMPARE(w->size(), QSize(twipsToPixels(6090), twipsToPixels(3735)));
-        QCOMPARE(w->cmdQuit->geometry(), designRect(4545, 3210, 1365, 345));
-        w->Check1->click();
-        QVERIFY(w->List1->isHidden() && w->Label4->isHidden());
-        QCOMPARE(w->size(), QSize(twipsToPixels(6090), twipsToPixels(2715)));
-        QCOMPARE(w->cmdInfo->geometry(), designRect(180, 2190, 1365, 345));
+        const QSize withLog(twipsToPixels(6090), twipsToPixels(3705 + 30));
+        const QSize withoutLog(twipsToPixels(6090), twipsToPixels(2685 + 30));
+        for (const bool shown : {true, false}) {
+            w->Check1->click();
+            QCOMPARE(w->Check1->isChecked(), shown);
+            QCOMPARE(w->List1->isHidden(), !shown);
+            QCOMPARE(w->size(), shown ? withLog : withoutLog);
+            QCOMPARE(w->cmdQuit->geometry(), designRect(4545, shown ? 3210 : 2190, 1365, 345));
+        }
         QCOMPARE(w->minimumSize(), w->maximumSize());
     }
 

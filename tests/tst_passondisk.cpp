@@ -1,5 +1,4 @@
-// The pass against the real file system: what a user's folders hold, and a
-// real full disk where the kernel allows mounting one.
+// The pass against a real full disk, where the kernel allows mounting one.
 #include "support/TestFiles.h"
 #include "support/TestPassHost.h"
 
@@ -15,7 +14,6 @@
 
 #include <cstring>
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 class PassOnDiskTest : public QObject
 {
@@ -41,38 +39,6 @@ private slots:
         modGlobal::IniFile = path("Pallwick.ini");
     }
 
-    // Only plain files travel; odd names arrive unchanged; a destination that
-    // names the source folder loses nothing.
-    void userFolders()
-    {
-        writeFile(path("src/a b"), "blank");
-        writeFile(path("src/new\nline"), "newline");
-        writeFile(path("src/.hidden"), "hidden");
-        QVERIFY(::mkfifo(QFile::encodeName(path("src/pipe")).constData(), 0644) == 0);
-        QVERIFY(QFile::link(path("src/a b"), path("src/link")));
-        QVERIFY(QDir().mkpath(path("src/sub")));
-
-        TestPassHost host;
-        host.source = path("src");
-        host.destination = path("dst");
-        QStringList log = run(host);
-        log.sort();
-        QCOMPARE(log, (QStringList{stamped("COPIED: a b"), stamped("COPIED: new\nline")}));
-        QCOMPARE(
-            QDir(path("dst")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            (QStringList{"a b", "new\nline"}));
-        QCOMPARE(fileBytes(path("dst/new\nline")), QByteArray("newline"));
-
-        TestPassHost same;
-        same.source = path("src");
-        same.destination = path("src") + "//";
-        same.move = same.overwrite = true;
-        QCOMPARE(run(same).size(), 2);
-        QCOMPARE(same.memoryLog.line(0).left(stamped("NOTMOVED (EXISTS)").size()),
-                 stamped("NOTMOVED (EXISTS)"));
-        QCOMPARE(fileBytes(path("src/a b")), QByteArray("blank"));
-    }
-
     void fullDisk()
     {
         const QByteArray mount = QFile::encodeName(path("dst"));
@@ -94,14 +60,6 @@ private slots:
                                      " - big")});
         QVERIFY(QDir(path("dst")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QCOMPARE(QFileInfo(path("src/big")).size(), 1 << 20);
-
-        // A move across file systems arrives whole and only then leaves.
-        writeFile(path("src/big"), "small now");
-        host.move = true;
-        host.memoryLog.removeLast();
-        QCOMPARE(run(host), QStringList{stamped("MOVED: big")});
-        QVERIFY(!QFile::exists(path("src/big")));
-        QCOMPARE(fileBytes(path("dst/big")), QByteArray("small now"));
     }
 };
 
