@@ -7,15 +7,9 @@
 #include "settings/modGlobal.h"
 #include "support/TestFiles.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtWidgets>
 
 // Records each call as "call LangFile LanguageName" at that moment, because
 // the dialog must set both variables in a particular order around the calls.

@@ -12,14 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray enc(const QString &path)
+static QByteArray enc(const QString &path)
 {
     return QFile::encodeName(path);
 }
 
-struct stat statOf(const QByteArray &path)
+static struct stat statOf(const QByteArray &path)
 {
     struct stat st = {};
     ::lstat(path.constData(), &st);
@@ -27,7 +25,7 @@ struct stat statOf(const QByteArray &path)
 }
 
 // Permission bits and modification time to the nanosecond, which a copy keeps.
-QString modeAndTime(const QString &path)
+static QString modeAndTime(const QString &path)
 {
     const struct stat st = statOf(enc(path));
     return QString::asprintf("%o %lld.%09ld", st.st_mode & 07777, qint64(st.st_mtim.tv_sec),
@@ -35,7 +33,7 @@ QString modeAndTime(const QString &path)
 }
 
 // An old time with nanoseconds, so a copy made now cannot match it by chance.
-void writeWithModeAndTime(const QString &path, const QByteArray &content, mode_t mode)
+static void writeWithModeAndTime(const QString &path, const QByteArray &content, mode_t mode)
 {
     writeFile(path, content);
     const struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
@@ -44,13 +42,11 @@ void writeWithModeAndTime(const QString &path, const QByteArray &content, mode_t
 }
 
 // Every entry of a folder, hidden ones included, so leftover temporaries show.
-QStringList entries(const QString &folder)
+static QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot);
 }
-
-} // namespace
 
 class tst_PosixFileSystem : public QObject
 {
@@ -94,30 +90,21 @@ private slots:
         QCOMPARE(statOf(enc(path("dst")) + "/caf\xE9").st_size, 4);
     }
 
-    void copyKeepsContentTimeAndMode_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QByteArray>("existing"); // null: no destination file before
-        QTest::newRow("empty") << QByteArray("") << 0600 << QByteArray();
-        QTest::newRow("larger than one buffer")
-            << QByteArray((3 << 20) + 7, 'z') << 0755 << QByteArray();
-        QTest::newRow("over a longer read-only file")
-            << QByteArray("new") << 0640 << QByteArray(99999, 'o');
-    }
+    // Empty into a new file, then each over the one before, made read-only:
+    // larger than one copy buffer, then shorter than what it replaces.
     void copyKeepsContentTimeAndMode()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(int, mode);
-        QFETCH(QByteArray, existing);
-        writeWithModeAndTime(path("a b"), content, mode_t(mode));
-        if (!existing.isNull())
-            writeWithModeAndTime(path("dst/a b"), existing, 0444);
-        const FsResult result = m_fs.copyFile(path("a b"), path("dst/a b"));
-        QVERIFY2(result.ok(), qPrintable(result.description));
-        QCOMPARE(fileBytes(path("dst/a b")), content);
-        QCOMPARE(modeAndTime(path("dst/a b")), modeAndTime(path("a b")));
-        QCOMPARE(entries(path("dst")), QStringList{"a b"});
+        const std::pair<QByteArray, mode_t> copies[] = {
+            {"", 0600}, {QByteArray((3 << 20) + 7, 'z'), 0755}, {"new", 0640}};
+        for (const auto &[content, mode] : copies) {
+            writeWithModeAndTime(path("a b"), content, mode);
+            const FsResult result = m_fs.copyFile(path("a b"), path("dst/a b"));
+            QVERIFY2(result.ok(), qPrintable(result.description));
+            QCOMPARE(fileBytes(path("dst/a b")), content);
+            QCOMPARE(modeAndTime(path("dst/a b")), modeAndTime(path("a b")));
+            QCOMPARE(entries(path("dst")), QStringList{"a b"});
+            QCOMPARE(::chmod(enc(path("dst/a b")).constData(), 0444), 0);
+        }
     }
 
     void copyFailureLeavesNothing_data()

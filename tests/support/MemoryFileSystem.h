@@ -20,7 +20,8 @@ public:
     bool folderExists(const QString &path) const override { return !path.isEmpty(); }
     FsValue<bool> fileExists(const QString &path) const override
     {
-        return value(failure("exists", path), has(path));
+        const FsResult f = failure("exists", path);
+        return f.ok() ? FsValue<bool>::of(has(path)) : FsValue<bool>::failed(f);
     }
     FsValue<QStringList> listPlainFiles(const QString &folder) const override
     {
@@ -28,12 +29,14 @@ public:
         for (const QString &path : files.keys())
             if (path.section(QLatin1Char('/'), 0, -2) == clean(folder))
                 names << path.section(QLatin1Char('/'), -1);
-        return value(failure("list", folder), names);
+        const FsResult f = failure("list", folder);
+        return f.ok() ? FsValue<QStringList>::of(names) : FsValue<QStringList>::failed(f);
     }
     FsValue<qint64> fileLength(const QString &path) const override
     {
-        return value(has(path) ? failure("length", path) : missing(),
-                     sizes.value(clean(path), files.value(clean(path)).size()));
+        const FsResult f = has(path) ? failure("length", path) : missing();
+        const qint64 size = sizes.value(clean(path), files.value(clean(path)).size());
+        return f.ok() ? FsValue<qint64>::of(size) : FsValue<qint64>::failed(f);
     }
     bool sameFile(const QString &a, const QString &b) const override
     {
@@ -87,10 +90,6 @@ public:
 private:
     static QString clean(const QString &path) { return QDir::cleanPath(path); }
     static FsResult missing() { return FsResult::failure(ENOENT, "No such file or directory"); }
-    template <typename T> static FsValue<T> value(const FsResult &f, const T &v)
-    {
-        return f.ok() ? FsValue<T>::of(v) : FsValue<T>::failed(f);
-    }
     bool has(const QString &path) const { return files.contains(clean(path)); }
     FsResult failure(const char *op, const QString &path) const
     {
