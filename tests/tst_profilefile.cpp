@@ -8,7 +8,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
 
 // Every read looks up key "Key" in section "Sec"; every write sets k=v.
@@ -16,17 +15,13 @@ class TestProfileFile : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QString path(const QString &name = "test.ini") const { return dir->filePath(name); }
+    QTemporaryDir dir;
+    QString path(const QString &name = "test.ini") const { return dir.filePath(name); }
     // Only the file itself: a leftover temporary would show here.
-    QStringList files() const { return QDir(dir->path()).entryList(QDir::Files | QDir::Hidden); }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir->isValid());
-    }
+    void init() { QFile::remove(path()); }
 
     void read_data()
     {
@@ -40,28 +35,24 @@ private slots:
         row("names ignore case and blanks", "  [ sEC ]  \n\t kEY \t=  va lue \t\n", "", "va lue");
         row("outer quotes removed, inner blanks kept", "[Sec]\nKey= \" a b \" \n", "", " a b ");
         row("comment and line without equals are no keys", "[Sec]\n ;Key=1\nKey\nKey=2\n", "", "2");
-        row("empty value is a value", "[Sec]\nKey=\n", "d", "");
-        row("first duplicate key wins", "[Sec]\nKey=1\nKEY=2\n", "", "1");
-        row("first duplicate section wins", "[Sec]\na=1\n[SEC]\nKey=2\n", "d", "d");
+        row("empty value is a value; first duplicate wins", "[Sec]\nKey=\nKEY=2\n", "d", "");
+        row("key before any section; first duplicate section wins",
+            "Key=1\n[Sec]\na=1\n[SEC]\nKey=2\n", "d", "d");
         row("CRLF", "[Sec]\r\na=1\r\nKey=2\r\n", "", "2");
         row("CR only", "[Sec]\ra=1\rKey=2\r", "", "2");
         row("UTF-8", "[Sec]\nKey=Gr\xC3\xB6\xC3\x9F\x65\n", "", QStringLiteral("Größe"));
-        row("8-bit file read as Latin-1", "[Sec]\nKey=Gr\xF6\xDF\x65 \xC4nderung\n", "",
-            QStringLiteral("Größe Änderung"));
-        row("300 chars read with 256", "[Sec]\nKey=" + QByteArray(300, 'p') + "\n", "",
-            QString(255, u'p'));
+        row("8-bit file read as Latin-1", "[Sec]\nKey=Gr\xF6\xDF\x65\n", "", "Größe");
+        row("cut to 255", "[Sec]\nKey=" + QByteArray(300, 'p') + "\n", "", QString(255, u'p'));
         row("missing file, default loses trailing blanks only", QByteArray(), "  a b \t ", "  a b");
-        row("missing section; key before any section", "Key=1\n[Other]\nKey=2\n", "d", "d");
         row("missing key; key in a later section", "[Sec]\nOther=1\n[b]\nKey=2\n", "d ", "d");
     }
     void read()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, def);
-        QFETCH(QString, expected);
         if (!content.isNull())
             writeFile(path(), content);
-        QCOMPARE(ProfileFile::read(path(), "Sec", "Key", def, 256), expected);
+        QTEST(ProfileFile::read(path(), "Sec", "Key", def, 256), "expected");
     }
 
     void write_data()
@@ -88,60 +79,41 @@ private slots:
     {
         QFETCH(QByteArray, before);
         QFETCH(QString, section);
-        QFETCH(QByteArray, after);
         if (!before.isNull())
             writeFile(path(), before);
         QVERIFY(ProfileFile::write(path(), section, "k", "v"));
-        QCOMPARE(fileBytes(path()), after);
-        QCOMPARE(ProfileFile::read(path(), section, "k", "missing", 256), QStringLiteral("v"));
-        QCOMPARE(files(), QStringList{"test.ini"});
-    }
-
-    // A write that breaks off half way (here: the file-size limit, which holds
-    // even for root) must leave the old file as it was and no temporary behind.
-    void failedWriteKeepsOldFile()
-    {
-        writeFile(path(), "[s]\nk=old\n");
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 64;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool written = ProfileFile::write(path(), "s", "k", QString(200, u'x'));
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-
-        QVERIFY(!written);
-        QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=old\n"));
+        QTEST(fileBytes(path()), "after");
         QCOMPARE(files(), QStringList{"test.ini"});
     }
 
     // Folder names may start or end with blanks or quotes, and may hold a
     // line break: what is written must read back the same, or not be written.
-    void valuesSurviveTheRoundTrip_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("leading blank") << " /lead";
-        QTest::newRow("trailing blanks") << "/tmp/a b  ";
-        QTest::newRow("in double quotes") << "\"/q\"";
-        QTest::newRow("in single quotes") << "'/s'";
-        QTest::newRow("one quote") << "\"";
-    }
-
     void valuesSurviveTheRoundTrip()
     {
-        QFETCH(QString, value);
-        QVERIFY(ProfileFile::write(path(), "s", "k", value));
-        QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256), value);
+        for (const QString value : {" /lead", "/tmp/a b  ", "\"/q\"", "'/s'", "\""}) {
+            QVERIFY(ProfileFile::write(path(), "s", "k", value));
+            QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256), value);
+        }
     }
 
-    void lineBreaksAreRefused()
+    // Neither a refused value nor a write that breaks off half way (here: the
+    // file-size limit, which holds even for root) may touch the old file.
+    void refusedOrFailedWriteKeepsOldFile()
     {
         writeFile(path(), "[s]\nk=old\n");
         QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\nCheckDestination=1"));
         QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\rb"));
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit small{64, saved.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = ProfileFile::write(path(), "s", "k", QString(200, u'x'));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
         QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=old\n"));
+        QCOMPARE(files(), QStringList{"test.ini"});
     }
 
     void iniHandler()
@@ -149,16 +121,12 @@ private slots:
         modGlobal::IniFile = path("Pallwick.ini");
         modGlobal::LangFile = path("English.dat");
         writeFile(modGlobal::LangFile, "[frmMain]\nt12=&Start\n");
-
-        QCOMPARE(ReadIni("Options", "Interval", "5", 256), QStringLiteral("5"));
-        WriteIni("Options", "Interval", "10");
-        QCOMPARE(ReadIni("options", "INTERVAL", "5", 256), QStringLiteral("10"));
         // Saved folder paths are read with a buffer that never cuts them.
         WriteIni("Options", "To", QString(300, u't'));
         QCOMPARE(ReadIni("Options", "To", "", modIniHandler::PathSize), QString(300, u't'));
         // Each reader goes to its own file.
         QCOMPARE(ReadLang("frmMain", "t12", "", 256), QStringLiteral("&Start"));
-        QCOMPARE(ReadIni("frmMain", "t12", "", 256), QString());
+        QCOMPARE(ReadIni("frmMain", "t12", "none", 256), QStringLiteral("none"));
     }
 };
 

@@ -43,11 +43,8 @@ public:
     void setBusy(bool busy) override { calls << QString::fromLatin1(busy ? "busy" : "idle"); }
     void setBusyPointer(bool) override {}
 
-    QString source = QStringLiteral("/src");
-    QString destination = QStringLiteral("/dst");
-    bool move = false;
-    bool overwrite = false;
-    bool cancel = false;
+    QString source = QStringLiteral("/src"), destination = QStringLiteral("/dst");
+    bool move = false, overwrite = false, cancel = false;
     MessageTable table;
     MemoryLog memoryLog;
     QStringList calls; // "busy", "idle", and "on|noun|count" or "off|..." for enableControls
