@@ -474,9 +474,8 @@ void frmMain::SetMessages(bool languageChanged)
         cmdStopStart->setText(Msg[msgCancel]);
     FillIntervalList();
     if (languageChanged) {
-        appendStampedLine(
-            ReadLang(QStringLiteral("frmMain"), QStringLiteral("t44"), QString(), 256) +
-            QLatin1Char(' ') + modGlobal::LanguageName);
+        appendStampedLine(languageText(QStringLiteral("t44")) + QLatin1Char(' ') +
+                          modGlobal::LanguageName);
         m_log->selectLast();
     }
 }
@@ -653,12 +652,7 @@ void frmMain::cmdQuit_KeyDown(int key)
 
 void frmMain::ApplyBackColor()
 {
-    const QString stored =
-        UserStore::read(UserStore::appName(), Options, QStringLiteral("BGColor"), QString());
-    if (stored.size() < 2)
-        return;
-    // A text that is no colour leaves the colours alone rather than painting black.
-    const std::optional<QColor> color = colorFromStoredText(stored);
+    const std::optional<QColor> color = storedBackColor();
     if (!color)
         return;
     for (QWidget *w : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Option1[0]),

@@ -3,7 +3,7 @@
 #include "app/DesignLook.h"
 #include "dialogs/AppIcon.h"
 #include "platform/Shell.h"
-#include "settings/modIniHandler.h"
+#include "settings/Messages.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -19,11 +19,6 @@
 namespace {
 
 constexpr auto MakerName = "Pallwick Software";
-
-QString lang(const char *key)
-{
-    return ReadLang(QStringLiteral("frmMain"), QString::fromLatin1(key), QString(), 256);
-}
 
 } // namespace
 
@@ -138,13 +133,13 @@ void dlgAbout::Form_Load()
 
 void dlgAbout::LoadLanguage()
 {
-    setWindowTitle(lang("t45"));
-    lblVers->setText(lang("t46"));
-    lblWeb->setText(lang("t47"));
-    lblSupp->setText(lang("t48"));
-    cmdQuit->setText(lang("t49"));
-    lblFreeware->setText(lang("t51"));
-    lblInfo->setText(lang("t52"));
+    setWindowTitle(languageText(QStringLiteral("t45")));
+    lblVers->setText(languageText(QStringLiteral("t46")));
+    lblWeb->setText(languageText(QStringLiteral("t47")));
+    lblSupp->setText(languageText(QStringLiteral("t48")));
+    cmdQuit->setText(languageText(QStringLiteral("t49")));
+    lblFreeware->setText(languageText(QStringLiteral("t51")));
+    lblInfo->setText(languageText(QStringLiteral("t52")));
 }
 
 // The shell's answer is not looked at: with no browser or mail program the

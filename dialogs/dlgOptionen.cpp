@@ -3,8 +3,8 @@
 #include "app/DesignLook.h"
 #include "app/MainWindowApi.h"
 #include "dialogs/AppIcon.h"
-#include "platform/UserStore.h"
 #include "settings/ColorValue.h"
+#include "settings/Messages.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
 
@@ -35,11 +35,6 @@ QString storedLanguage()
 {
     return ReadIni(QStringLiteral("Options"), QStringLiteral("Language"), QStringLiteral("Deutsch"),
                    256);
-}
-
-QString lang(const char *key)
-{
-    return ReadLang(QStringLiteral("frmMain"), QString::fromLatin1(key), QString(), 256);
 }
 
 } // namespace
@@ -129,14 +124,14 @@ void dlgOptionen::Form_Load()
 
 void dlgOptionen::LoadLanguage()
 {
-    setWindowTitle(QStringLiteral("Pallwick Lite - ") + lang("t38").remove(QLatin1Char('&')));
-    Check1->setText(lang("t37"));
-    Check2->setText(lang("t39"));
-    Check3->setText(lang("t40"));
-    Check4->setText(lang("t50"));
-    cmdCancel->setText(lang("t41"));
-    cmdSave->setText(lang("t42"));
-    Label1->setText(lang("t43"));
+    setWindowTitle(appTitle(languageText(QStringLiteral("t38")).remove(QLatin1Char('&'))));
+    Check1->setText(languageText(QStringLiteral("t37")));
+    Check2->setText(languageText(QStringLiteral("t39")));
+    Check3->setText(languageText(QStringLiteral("t40")));
+    Check4->setText(languageText(QStringLiteral("t50")));
+    cmdCancel->setText(languageText(QStringLiteral("t41")));
+    cmdSave->setText(languageText(QStringLiteral("t42")));
+    Label1->setText(languageText(QStringLiteral("t43")));
 }
 
 void dlgOptionen::FillLanguageList()
@@ -156,12 +151,7 @@ void dlgOptionen::FillLanguageList()
 
 void dlgOptionen::ApplyBackColor()
 {
-    const QString text = UserStore::read(UserStore::appName(), QStringLiteral("Options"),
-                                         QStringLiteral("BGColor"), QString());
-    if (text.size() <= 1)
-        return;
-    // A text that does not convert is skipped like any other failing step.
-    const auto color = colorFromStoredText(text);
+    const std::optional<QColor> color = storedBackColor();
     if (!color)
         return;
     for (QWidget *widget : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Check1),

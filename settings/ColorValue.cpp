@@ -1,5 +1,7 @@
 #include "settings/ColorValue.h"
 
+#include "platform/UserStore.h"
+
 #include <QGuiApplication>
 #include <QPalette>
 
@@ -107,4 +109,13 @@ std::optional<QColor> colorFromStoredText(const QString &text)
     if (!number)
         return std::nullopt;
     return ColorValue::colorFromNumber(*number);
+}
+
+std::optional<QColor> storedBackColor()
+{
+    const QString text = UserStore::read(UserStore::appName(), QStringLiteral("Options"),
+                                         QStringLiteral("BGColor"), QString());
+    if (text.size() <= 1)
+        return std::nullopt;
+    return colorFromStoredText(text);
 }

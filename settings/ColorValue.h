@@ -26,3 +26,8 @@ std::optional<QColor> colorFromNumber(qint32 number);
 
 // Both steps at once; no value when the text does not convert.
 std::optional<QColor> colorFromStoredText(const QString &text);
+
+// The background colour the user chose (F12/F11), from the per-user store:
+// no value when none is stored (one character or less) or the text is no
+// colour, so the windows keep their white rather than turn black.
+std::optional<QColor> storedBackColor();

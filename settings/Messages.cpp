@@ -2,11 +2,15 @@
 
 #include "settings/modIniHandler.h"
 
+QString languageText(const QString &key)
+{
+    return ReadLang(QStringLiteral("frmMain"), key, QString(), 256);
+}
+
 MessageTable loadMessageTable()
 {
     MessageTable table;
     for (int i = 0; i < MessageCount; ++i)
-        table[i] =
-            ReadLang(QStringLiteral("frmMain"), QStringLiteral("t%1").arg(i), QString(), 256);
+        table[i] = languageText(QStringLiteral("t%1").arg(i));
     return table;
 }

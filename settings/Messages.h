@@ -51,6 +51,9 @@ enum MsgId : int
 constexpr int MessageCount = 39;
 using MessageTable = std::array<QString, MessageCount>;
 
+// The text of key ("t44") in the current language file; "" when missing.
+QString languageText(const QString &key);
+
 // Reads t0..t38 from the current language file; missing keys are empty.
 MessageTable loadMessageTable();
 
