@@ -161,13 +161,31 @@ void TransferPass::treatBatch(int first, bool overwrite)
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
     const int count = static_cast<int>(m_files.size());
-    for (int i = first; i < count; ++i) {
-        if (i > first && (m_cancel.load() || steady_clock::now() >= end))
+    // Moves to another file system wait for one flush of the batch's copies.
+    const std::unique_ptr<MoveBatch> batch = m_move ? m_fs.newMoveBatch() : nullptr;
+    m_moveBatch = batch.get();
+    int i = first;
+    for (; i < count; ++i) {
+        if (i > first && (m_cancel.load() || steady_clock::now() >= end ||
+                          m_deferred.size() >= MaxDeferredMoves))
             break;
         m_inProgress.store(i + 1);
+        m_current = i;
         m_reports[size_t(i)] = examine(m_files.at(i), overwrite);
-        m_finished.store(i + 1, std::memory_order_release);
+        // A file whose move waits is not finished, nor is any after it.
+        if (m_deferred.empty())
+            m_finished.store(i + 1, std::memory_order_release);
     }
+    if (batch && !m_deferred.empty()) {
+        const std::vector<FsResult> results = m_fs.completeMoves(*batch);
+        for (size_t k = 0; k < m_deferred.size(); ++k) {
+            const Deferred &move = m_deferred[k];
+            settle(m_files.at(move.index), move.done, results.at(k), m_reports[size_t(move.index)]);
+        }
+        m_deferred.clear();
+        m_finished.store(i, std::memory_order_release);
+    }
+    m_moveBatch = nullptr;
 }
 
 // Writes the lines of the files the worker has finished, in order; from the
@@ -292,7 +310,19 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
 // leaves the source as it is.
 void TransferPass::place(const QString &name, Report::Outcome done, Report &report)
 {
-    const FsResult moved = transfer(joinPath(m_source, name), joinPath(m_destination, name));
+    const QString source = joinPath(m_source, name), destination = joinPath(m_destination, name);
+    const FsResult moved = m_move ? m_fs.moveFile(source, destination, m_moveBatch)
+                                  : m_fs.copyFile(source, destination);
+    if (moved.error == FileSystem::Deferred) {
+        m_deferred.push_back({m_current, done});
+        return;
+    }
+    settle(name, done, moved, report);
+}
+
+void TransferPass::settle(const QString &name, Report::Outcome done, const FsResult &moved,
+                          Report &report)
+{
     if (moved.error == EEXIST) {
         if (!collidesWithPlaced(name, report))
             report.outcome = Report::Outcome::Kept;
@@ -371,11 +401,6 @@ bool TransferPass::onSameDrive()
         m_sameDrive = !destDrive.isEmpty() && destDrive == m_fs.driveName(m_source);
     }
     return *m_sameDrive;
-}
-
-FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath)
-{
-    return m_move ? m_fs.moveFile(sourcePath, destPath) : m_fs.copyFile(sourcePath, destPath);
 }
 
 QString TransferPass::leftoverText(int count)
