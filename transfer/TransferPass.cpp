@@ -251,8 +251,28 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
 TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
 {
     Report report;
-    const QString sourcePath = joinPath(m_source, name);
     const QString destPath = joinPath(m_destination, name);
+    if (m_move) {
+        // A move learns from the rename itself whether the name is taken, so
+        // the existence test is asked only where no rename was tried.
+        const Verdict verdict = checkDestination(joinPath(m_source, name), report);
+        if (verdict == Verdict::Transfer && place(name, Report::Outcome::Done, report))
+            return report;
+        const FsValue<bool> exists =
+            verdict == Verdict::Transfer ? FsValue<bool>::of(true) : m_fs.fileExists(destPath);
+        if (!exists.ok()) {
+            report.errors << exists.description;
+            return report;
+        }
+        if (!exists.value) {
+            if (verdict == Verdict::Refuse)
+                report.outcome = Report::Outcome::Refused;
+            return report;
+        }
+        report.errors.clear(); // the check has no say over a file that is there
+        treatExisting(name, overwrite, report);
+        return report;
+    }
 
     // A failed test is never answered with a guess: the file keeps its error
     // line and stays as it is.
@@ -261,38 +281,11 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
         report.errors << exists.description;
         return report;
     }
-
     if (exists.value) {
-        if (collidesWithPlaced(name, report))
-            return report;
-        // Both folder texts may name one folder (a link, a doubled or trailing
-        // separator): deleting the "destination" would destroy the source.
-        if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
-            report.outcome = Report::Outcome::Kept;
-            return report;
-        }
-        // A folder that ignores case finds "Photo.JPG" for "photo.jpg"; that
-        // other file is never deleted in its place.
-        const FsValue<bool> exact = m_fs.nameExistsExactly(destPath);
-        if (!exact.ok()) {
-            report.errors << exact.description;
-            return report;
-        }
-        if (!exact.value) {
-            report.outcome = Report::Outcome::Kept;
-            return report;
-        }
-        const FsResult removed = m_fs.deleteFile(destPath);
-        if (!removed.ok()) {
-            // Nothing else is tried for this file; the next pass retries it.
-            report.errors << removed.description;
-            return report;
-        }
-        place(name, Report::Outcome::Overwritten, report);
+        treatExisting(name, overwrite, report);
         return report;
     }
-
-    switch (checkDestination(sourcePath, report)) {
+    switch (checkDestination(joinPath(m_source, name), report)) {
     case Verdict::Failed:
         return report;
     case Verdict::Refuse:
@@ -301,31 +294,68 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     case Verdict::Transfer:
         break;
     }
-    place(name, Report::Outcome::Done, report);
+    if (!place(name, Report::Outcome::Done, report))
+        nameTaken(name, report);
     return report;
 }
 
-// Copies or moves one file. Neither ever replaces a file: a name taken
-// meanwhile (another program, or this pass on a folder that ignores case)
-// leaves the source as it is.
-void TransferPass::place(const QString &name, Report::Outcome done, Report &report)
+// A file whose name the destination holds: kept, or replaced when overwriting.
+void TransferPass::treatExisting(const QString &name, bool overwrite, Report &report)
+{
+    const QString sourcePath = joinPath(m_source, name);
+    const QString destPath = joinPath(m_destination, name);
+    if (collidesWithPlaced(name, report))
+        return;
+    // Both folder texts may name one folder (a link, a doubled or trailing
+    // separator): deleting the "destination" would destroy the source.
+    if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
+        report.outcome = Report::Outcome::Kept;
+        return;
+    }
+    // A folder that ignores case finds "Photo.JPG" for "photo.jpg"; that
+    // other file is never deleted in its place.
+    const FsValue<bool> exact = m_fs.nameExistsExactly(destPath);
+    if (!exact.ok()) {
+        report.errors << exact.description;
+        return;
+    }
+    if (!exact.value) {
+        report.outcome = Report::Outcome::Kept;
+        return;
+    }
+    const FsResult removed = m_fs.deleteFile(destPath);
+    if (!removed.ok()) {
+        // Nothing else is tried for this file; the next pass retries it.
+        report.errors << removed.description;
+        return;
+    }
+    if (!place(name, Report::Outcome::Overwritten, report))
+        nameTaken(name, report);
+}
+
+// Copies or moves one file; false, with nothing done, when the name is taken.
+// Neither ever replaces a file: a name taken meanwhile (another program, or
+// this pass on a folder that ignores case) leaves the source as it is.
+bool TransferPass::place(const QString &name, Report::Outcome done, Report &report)
 {
     const QString source = joinPath(m_source, name), destination = joinPath(m_destination, name);
     const FsResult moved = m_move ? m_fs.moveFile(source, destination, m_moveBatch)
                                   : m_fs.copyFile(source, destination);
     if (moved.error == FileSystem::Deferred) {
         m_deferred.push_back({m_current, done});
-        return;
+        return true;
     }
+    if (moved.error == EEXIST)
+        return false;
     settle(name, done, moved, report);
+    return true;
 }
 
 void TransferPass::settle(const QString &name, Report::Outcome done, const FsResult &moved,
                           Report &report)
 {
     if (moved.error == EEXIST) {
-        if (!collidesWithPlaced(name, report))
-            report.outcome = Report::Outcome::Kept;
+        nameTaken(name, report);
         return;
     }
     if (!moved.ok())
@@ -333,6 +363,14 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
     else
         m_placed.insert(foldedName(name), name);
     report.outcome = done;
+}
+
+// The name was free when tested and taken when the file was to get it: the
+// file stays where it is, as for a file that was there before.
+void TransferPass::nameTaken(const QString &name, Report &report)
+{
+    if (!collidesWithPlaced(name, report))
+        report.outcome = Report::Outcome::Kept;
 }
 
 QString TransferPass::foldedName(const QString &name)

@@ -66,7 +66,9 @@ private:
     // touches neither the host nor the log.
     Report examine(const QString &name, bool overwrite);
     Verdict checkDestination(const QString &sourcePath, Report &report);
-    void place(const QString &name, Report::Outcome done, Report &report);
+    void treatExisting(const QString &name, bool overwrite, Report &report);
+    bool place(const QString &name, Report::Outcome done, Report &report);
+    void nameTaken(const QString &name, Report &report);
     void settle(const QString &name, Report::Outcome done, const FsResult &moved, Report &report);
     bool collidesWithPlaced(const QString &name, Report &report);
     static QString foldedName(const QString &name);
