@@ -19,12 +19,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 // Distinct, short texts so every line and title can be checked exactly.
 static const char LanguageFile[] =
     "[frmMain]\nt0=Source\nt1=Target\nt4=minute\nt5=minutes\nt11=Stop\nt12=Start\n"
     "t14=Waiting\nt15=Busy\nt16=Stopped\nt17=next in\nt18=Info\nt19=no files\nt25=copied\n"
     "t29=file\nt30=files\nt31=Result\nt32=Cancel\nt33=started\nt34=stopped\nt36=Save?\n"
-    "t37=Save settings\n";
+    "t37=Save settings\nt38=&Options\n";
 
 class tst_MainWindow : public QObject
 {
@@ -129,6 +132,9 @@ private slots:
         schedulerRow("unusable interval keeps the last one", "5",
                      "S;T;V:abc;V:0;V:40000;V:-3;V:", "5 4 5 5 5 5 5");
         schedulerRow("stored interval that is no number falls back to 5", "x7", "S", "5");
+        schedulerRow("typed 32767 is the largest", "5", "V:32767;S;V:32768", "- 32767 32767");
+        schedulerRow("stored 32767 is kept", "32767", "S", "32767");
+        schedulerRow("stored 32768 falls back to 5", "32768", "S", "5");
         schedulerRow("stored 05 reads as 5", "05", "S", "5");
     }
 
@@ -163,6 +169,74 @@ private slots:
             }
             QCOMPARE(w->windowTitle(), titles[i]);
         }
+    }
+
+    // The list's current entry is the interval shown, so arrow keys and the
+    // wheel step to its neighbours, also from a typed value that is not listed.
+    void intervalListFollowsShownValue()
+    {
+        writeJob("Interval=60\n");
+        auto w = open();
+        activate(w.get());
+        QLineEdit *field = w->Combo1->lineEdit();
+        QCOMPARE(w->Combo1->currentIndex(), 9);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Down);
+        QCOMPARE(w->Combo1->currentText(), "120 minutes");
+        const auto typeAndLeave = [&](const QString &text) {
+            w->Combo1->clearEditText();
+            field->setFocus();
+            QTest::keyClicks(field, text);
+            w->Combo1_Validate();
+        };
+        typeAndLeave("7");
+        QCOMPARE(w->Combo1->currentIndex(), -1);
+        QCOMPARE(w->Combo1->currentText(), "7");
+        QTest::keyClick(field, Qt::Key_Up);
+        QCOMPARE(w->Combo1->currentText(), "5 minutes");
+        typeAndLeave("30");
+        QCOMPARE(w->Combo1->currentIndex(), 7);
+        typeAndLeave("abc"); // refused: the interval in force, on its entry
+        QCOMPARE(w->Combo1->currentText(), "30 minutes");
+        QCOMPARE(w->Combo1->currentIndex(), 7);
+        QWheelEvent wheel({5, 5}, w->Combo1->mapToGlobal(QPoint(5, 5)), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w->Combo1, &wheel);
+        QCOMPARE(w->Combo1->currentText(), "45 minutes");
+        w->SetMessages(false); // Options saved: the stored interval again
+        QCOMPARE(w->Combo1->currentIndex(), 9);
+    }
+
+    // Tab from the interval field lands on the selected option and leaves the
+    // pair at once, as a radio group does; the arrow keys still switch.
+    void tabReachesSelectedOption()
+    {
+        writeJob();
+        auto w = open();
+        activate(w.get());
+        QVERIFY(w->Option1[1]->isChecked());
+        w->Combo1->lineEdit()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w->Option1[1]);
+        QTest::keyClick(w->Option1[1], Qt::Key_Up);
+        QVERIFY(w->Option1[0]->isChecked() && w->Option1[0]->hasFocus());
+        QTest::keyClick(w->Option1[0], Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w->Check2);
+        QTest::keyClick(w->Check2, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), w->Option1[0]);
+    }
+
+    // A FIFO or a device under the name of the settings or the language file
+    // must neither hang nor break start-up: the window opens with defaults.
+    void startsWhateverStandsUnderTheFileNames()
+    {
+        QCOMPARE(::mkfifo(qPrintable(ini()), 0600), 0);
+        QVERIFY(QFile::link("/dev/zero", path("lang/Deutsch.dat")));
+        alarm(20); // a blocking read ends the test instead of hanging it
+        auto w = open();
+        alarm(0);
+        QCOMPARE(w->windowTitle(), "Pallwick Lite - ");
+        QCOMPARE(w->Combo1->currentText(), "5 ");
     }
 
     // Only a move to another control checks the interval; switching to
@@ -252,6 +326,7 @@ private slots:
             const int lines = w->activityLog().count();
             w->Timer1_Timer();
             QCOMPARE(w->activityLog().count(), lines);
+            QCOMPARE(w->MinutesElapsed, qint16(0)); // the running pass counts as this one
             w->LoadLanguage();
             w->SetMessages(false);
             QCOMPARE(w->cmdStopStart->text(), "Cancel");
@@ -316,6 +391,7 @@ private slots:
         });
         w = open();
         w->Option1[0]->setChecked(true);
+        w->Check1->setChecked(true); // log shown, overwrite off: kept apart
         w->Combo1->setEditText(typed);
         w->close();
         QCOMPARE(asked, answer < 0 ? 0 : 1);
@@ -325,7 +401,7 @@ private slots:
             QCOMPARE(after, before);
         } else {
             QVERIFY(after.endsWith("\nInterval=" + interval +
-                                   "\nAction=Move\nShowLog=0\nOverwrite=0\n"));
+                                   "\nAction=Move\nShowLog=1\nOverwrite=0\n"));
         }
     }
 
@@ -345,10 +421,14 @@ private slots:
         QCOMPARE(w->Combo1->count(), 18);
         QCOMPARE(w->Combo1->itemText(0), "1 minute");
         QCOMPARE(w->Combo1->itemText(17), "560 minutes");
-        // "move" is not "Move": the design's move choice stays selected.
+        QCOMPARE(w->cmdOpt->text(), "&Options");
+        // "move" is not "Move": the design's move choice stays selected. Any
+        // other ShowLog leaves the box clear, and the layout follows the box.
         writeJob("Action=move\nShowLog=yes\n");
         auto other = open();
         QVERIFY(other->Option1[0]->isChecked() && !other->Check1->isChecked());
+        QVERIFY(other->List1->isHidden());
+        QCOMPARE(other->height(), twipsToPixels(2685 + 30));
     }
 
     void folderCheckColoursAndStops()
