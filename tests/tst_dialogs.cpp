@@ -1,6 +1,7 @@
 #include "app/MainWindowApi.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
+#include "platform/QtTranslations.h"
 #include "platform/Shell.h"
 #include "platform/UserStore.h"
 #include "settings/ColorValue.h"
@@ -165,6 +166,24 @@ private slots:
         const QColor shown = text.size() > 1 ? expected.value_or(Qt::white) : Qt::white;
         QCOMPARE(child<QWidget>(dlg, "Frame1")->palette().color(QPalette::Window), shown);
         QCOMPARE(dlg.palette().color(QPalette::Window), shown);
+    }
+
+    // Qt's standard buttons speak the language asked for, and English again
+    // once that is asked for.
+    void qtTranslations()
+    {
+        const auto buttons = [] {
+            QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No |
+                                 QDialogButtonBox::Cancel);
+            return box.button(QDialogButtonBox::Yes)->text() +
+                   box.button(QDialogButtonBox::No)->text() +
+                   box.button(QDialogButtonBox::Cancel)->text();
+        };
+        QVERIFY2(QtTranslations::install(QLocale(QLocale::German, QLocale::Germany)),
+                 "Qt's German translations are not installed");
+        QCOMPARE(buttons(), "&Ja&NeinAbbrechen");
+        QtTranslations::install(QLocale(QLocale::C));
+        QCOMPARE(buttons(), "&Yes&No&Cancel");
     }
 
     // Missing texts stay empty; the fixed texts and the links still work, even
