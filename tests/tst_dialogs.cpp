@@ -183,7 +183,7 @@ private slots:
                  "Qt's German translations are not installed");
         QCOMPARE(buttons(), "&Ja&NeinAbbrechen");
         QtTranslations::install(QLocale(QLocale::C));
-        QCOMPARE(buttons(), "&Yes&No&Cancel");
+        QCOMPARE(buttons(), "&Yes&NoCancel");
     }
 
     // Missing texts stay empty; the fixed texts and the links still work, even
