@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtWidgets>
+#include <sys/stat.h>
 
 // Records each call as "call LangFile LanguageName" at that moment, because
 // the dialog must set both variables in a particular order around the calls.
@@ -132,6 +133,12 @@ private slots:
             writeLang(name);
         const QDir lang(modGlobal::programFolder() + "/lang");
         QVERIFY(lang.mkdir("Folder.dat") && lang.mkdir(".Hidden"));
+        // A link to a language file is one; links to anything else are not.
+        QVERIFY(QFile::link("English.dat", lang.filePath("Linked.dat")));
+        QVERIFY(QFile::link("Folder.dat", lang.filePath("ToFolder.dat")));
+        QVERIFY(QFile::link("nowhere.dat", lang.filePath("Dangling.dat")));
+        QVERIFY(QFile::link("/dev/null", lang.filePath("Device.dat")));
+        QCOMPARE(::mkfifo(qPrintable(lang.filePath("Fifo.dat")), 0600), 0);
         dlgOptionen dlg(m_main);
         QStringList names = dlg.languageNames(), shownReversed;
         auto *combo = child<QComboBox>(dlg, "Combo1");
@@ -139,7 +146,7 @@ private slots:
             shownReversed << combo->itemText(i);
         QCOMPARE(shownReversed, names);
         names.sort();
-        QCOMPARE(names, QStringList({"Deutsch", "English", "English.DAT", "Old.bak"}));
+        QCOMPARE(names, QStringList({"Deutsch", "English", "English.DAT", "Linked", "Old.bak"}));
     }
 
     void backColor_data()
