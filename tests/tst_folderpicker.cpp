@@ -2,6 +2,7 @@
 #include "settings/modFolder.h"
 
 #include <QApplication>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QTreeView>
 #include <QtTest>
@@ -58,6 +59,19 @@ private slots:
         QTEST(ends.size() == 2, "elided");
         QVERIFY(full.startsWith(ends.first()) && full.endsWith(ends.last()));
         QVERIFY(full.isEmpty() || (ends.first().size() > 9 && !ends.last().isEmpty()));
+        // Without a start folder the user's own folder is in view, once the
+        // tree has loaded and sorted its rows.
+        if (selected.isEmpty()) {
+            auto *tree = chooser.findChild<QTreeView *>("tree");
+            const auto homeShown = [tree] {
+                const auto *model = static_cast<QFileSystemModel *>(tree->model());
+                const QRect home = tree->visualRect(model->index(QDir::homePath()));
+                return !home.isEmpty() && tree->viewport()->rect().contains(home);
+            };
+            QTest::qWait(300);
+            QTRY_VERIFY(homeShown());
+            QVERIFY(!selection->hasSelection());
+        }
     }
 
     void browse_data()
