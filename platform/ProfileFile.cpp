@@ -316,13 +316,14 @@ bool writeInPlace(const QByteArray &path, const QByteArray &oldBytes, const QByt
     return ::close(fd) == 0 && ok;
 }
 
-// A hidden file beside the target, created with the usual permissions
-// (0666 less the umask), or -1.
-int createTemporary(const QByteArray &folder, QByteArray &name)
+// A hidden file beside the target (".Pallwick.ini-<random>.new", a name no
+// cleanup of the transfer's temporary files matches), created with the usual
+// permissions (0666 less the umask), or -1.
+int createTemporary(const QByteArray &folder, const QByteArray &baseName, QByteArray &name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + "/.pallwick-ini-" +
-               QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+        name = folder + "/." + baseName + '-' +
+               QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".new";
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -346,7 +347,7 @@ Replace replaceAtomically(const QByteArray &path, const struct stat *existing,
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
     QByteArray temporary;
-    const int fd = createTemporary(folder, temporary);
+    const int fd = createTemporary(folder, path.sliced(slash + 1), temporary);
     if (fd < 0)
         return errno == EACCES || errno == EPERM || errno == EROFS ? Replace::NoRoom
                                                                    : Replace::Failed;
