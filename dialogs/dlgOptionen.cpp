@@ -146,9 +146,7 @@ void dlgOptionen::FillLanguageList()
     const QStringList entries =
         folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (QString name : entries) {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &info) != 0 ||
             !S_ISREG(info.st_mode))
             continue;

@@ -131,9 +131,7 @@ enum class Load
 Load readWhole(const QString &file, QByteArray &bytes)
 {
     const QByteArray path = QFile::encodeName(file);
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(path.constData(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? Load::Missing : Load::Unreadable;
     if (!S_ISREG(info.st_mode))
@@ -296,9 +294,7 @@ bool writeInPlace(const QByteArray &path, const QByteArray &oldBytes, const QByt
     const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (ok && bytes.size() > oldBytes.size()) {
         ok = ::ftruncate(fd, bytes.size()) == 0;
@@ -376,9 +372,7 @@ QByteArray writeTarget(const QString &file)
 {
     const QByteArray path = QFile::encodeName(file);
     char resolved[PATH_MAX];
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::lstat(path.constData(), &info) == 0 && S_ISLNK(info.st_mode) &&
         ::realpath(path.constData(), resolved))
         return QByteArray(resolved);
@@ -415,9 +409,7 @@ bool write(const QString &file, const QString &section, const QString &key,
     const QString value = quote ? u'"' + plainValue + u'"' : plainValue;
 
     const QByteArray path = writeTarget(file);
-    struct stat existing
-    {
-    };
+    struct stat existing = {};
     const bool exists = ::lstat(path.constData(), &existing) == 0;
     // Only a regular file is rewritten: never a FIFO, a device or a folder
     // that stands under the settings file's name.
