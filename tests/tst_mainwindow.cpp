@@ -519,9 +519,6 @@ private slots:
         QCOMPARE(fill(next->Check2), face);
         next->cmdQuit_KeyDown(Qt::Key_F11);
         QCOMPARE(fill(next->Picture1), QColor(Qt::white));
-        // A stored text that is no colour leaves the colours alone.
-        UserStore::save(UserStore::appName(), "Options", "BGColor", "&Hxyz");
-        QCOMPARE(fill(open()->Frame1), QColor(Qt::white));
     }
 };
 
