@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -740,14 +741,19 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
             Combo1_Validate();
     }
-    if (watched == Combo1 && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Up || key == Qt::Key_Down) {
-            stepInterval(key == Qt::Key_Up);
+    // Up, Down and the wheel step the interval as the list would, but from
+    // the value shown. Alt+Down still opens the list; a disabled field (during
+    // a pass) takes nothing.
+    if (watched == Combo1 && Combo1->isEnabled() && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) &&
+            !(key->modifiers() & Qt::AltModifier)) {
+            stepInterval(key->key() == Qt::Key_Up);
             return true;
         }
     }
-    if (watched == Combo1 && event->type() == QEvent::Wheel) {
+    if (watched == Combo1 && Combo1->isEnabled() && event->type() == QEvent::Wheel &&
+        Combo1->style()->styleHint(QStyle::SH_ComboBox_AllowWheelScrolling, nullptr, Combo1)) {
         const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
         if (delta != 0)
             stepInterval(delta > 0);

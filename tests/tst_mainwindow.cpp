@@ -78,6 +78,13 @@ class tst_MainWindow : public QObject
         });
     }
 
+    static void turnWheelDown(QWidget *widget)
+    {
+        QWheelEvent wheel({5, 5}, widget->mapToGlobal(QPoint(5, 5)), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(widget, &wheel);
+    }
+
     static QString waiting(int n)
     {
         return QStringLiteral("Pallwick Lite - Waiting (next in %1 %2)")
@@ -216,9 +223,7 @@ private slots:
         w->Combo1_Validate();
         QCOMPARE(w->Combo1->currentText(), "30 minutes");
         QCOMPARE(w->Combo1->currentIndex(), 7);
-        QWheelEvent wheel({5, 5}, w->Combo1->mapToGlobal(QPoint(5, 5)), {}, {0, -120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(w->Combo1, &wheel);
+        turnWheelDown(w->Combo1);
         QCOMPARE(w->Combo1->currentText(), "45 minutes");
         w->SetMessages(false); // Options saved: the stored interval again
         QCOMPARE(w->Combo1->currentIndex(), 9);
@@ -304,6 +309,8 @@ private slots:
             w->LoadLanguage();
             w->SetMessages(false);
             QCOMPARE(w->cmdStopStart->text(), "Cancel");
+            turnWheelDown(w->Combo1); // the locked field takes no wheel turn
+            QCOMPARE(w->Combo1->currentText(), "1 minute");
             ran = true;
         });
         w->cmdStopStart_Click();
