@@ -1,7 +1,7 @@
 # Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make qt6-base-dev libgl-dev python3-fusepy
+PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test bench clean screenshots

@@ -11,9 +11,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -136,12 +139,17 @@ void dlgOptionen::LoadLanguage()
 
 void dlgOptionen::FillLanguageList()
 {
-    // Plain files only, in the order the file system yields them; the list
-    // shows the newest-listed name on top.
+    // Regular files and links to regular files, hidden ones left out, in the
+    // order the file system yields them; the list shows the newest-listed
+    // name on top. A link to a folder, a FIFO or nothing is no language.
     const QDir folder(modGlobal::programFolder() + QStringLiteral("/lang"));
-    const QStringList files =
-        folder.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
-    for (QString name : files) {
+    const QStringList entries =
+        folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (QString name : entries) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &info) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
         name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
         Combo1->insertItem(0, name);
         LanguageNames.append(name);
