@@ -1,11 +1,12 @@
-#include "app/frmMain.h"
+#include "app/CommandLine.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // --once, --help and --version run without a display.
+    if (const std::optional<int> status = CommandLine::runWithoutWindow(argc, argv))
+        return *status;
     QApplication app(argc, argv);
-    frmMain window(QCoreApplication::arguments().mid(1));
-    window.show();
-    return app.exec();
+    return CommandLine::runWindow(app);
 }

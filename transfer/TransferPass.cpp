@@ -131,6 +131,7 @@ void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
                         QStringLiteral("): ") + name));
         break;
     case Report::Outcome::Refused:
+        m_host.problemLogged();
         outcome(stamped(notDone + QStringLiteral(" - ") + msg(msgNoSpace) + QStringLiteral(": ") +
                         name));
         break;
@@ -248,6 +249,7 @@ void TransferPass::fail(const QString &description, const QString &name)
     log.append(
         stamped(msg(msgError) + QStringLiteral(": ") + description + QStringLiteral(" - ") + name));
     m_errorFlag = true;
+    m_host.problemLogged();
 }
 
 void TransferPass::outcome(const QString &line)
