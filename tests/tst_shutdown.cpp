@@ -6,12 +6,16 @@
 #include "app/frmMain.h"
 #include "platform/Clock.h"
 #include "platform/UserStore.h"
+#include "settings/SavedJob.h"
 #include "transfer/ActivityLog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -137,6 +141,30 @@ private slots:
         QTRY_VERIFY(!w->isVisible());
         QVERIFY(answered);
         QVERIFY(settings().contains("\nShowLog=0"));
+    }
+
+    // pallwick --once takes the job by the rules of the window's load.
+    void savedJobReadsAsTheWindowLoads_data()
+    {
+        QTest::addColumn<QByteArray>("values");
+        QTest::newRow("defaults") << QByteArray();
+        QTest::newRow("move, overwrite") << QByteArray("Action=Move\nOverwrite=1\n");
+        QTest::newRow("copy, keep") << QByteArray("Action=Copy\nOverwrite=0\n");
+        QTest::newRow("unknown texts") << QByteArray("Action=move\nOverwrite=yes\n");
+        QTest::newRow("empty texts") << QByteArray("Action=\nOverwrite=\n");
+    }
+
+    void savedJobReadsAsTheWindowLoads()
+    {
+        QFETCH(QByteArray, values);
+        writeFile(path("Pallwick.ini"),
+                  "[Options]\nFrom=/some where\nTo=" + path("dst").toUtf8() + "\n" + values);
+        auto w = open();
+        const SavedJob job = SavedJob::read();
+        QCOMPARE(job.source, w->Text1->text());
+        QCOMPARE(job.destination, w->Text2->text());
+        QCOMPARE(job.move, w->Option1[0]->isChecked());
+        QCOMPARE(job.overwrite, w->Check2->isChecked());
     }
 };
 
