@@ -1,23 +1,36 @@
-// The activity log's copy on disk: which lines are final, the window's lines
-// in the file, a file that cannot be written, and rotation.
+// The window with nobody at it: signals close it as the close box does (a
+// pass is cancelled after its file, an open dialog goes, then the save
+// decision runs), its final log lines go to the log file, and --once reads
+// the job it saved.
 #include "support/MemoryFileSystem.h"
 #include "support/TestFiles.h"
 #include "support/TestPassHost.h"
 
+#include "app/Prompt.h"
 #include "app/frmMain.h"
 #include "platform/Clock.h"
 #include "platform/UserStore.h"
+#include "settings/SavedJob.h"
 #include "settings/modGlobal.h"
+#include "transfer/ActivityLog.h"
 #include "transfer/ActivityLogFile.h"
 #include "transfer/TransferPass.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
-class tst_ActivityLogFile : public QObject
+#include <csignal>
+
+class tst_Unattended : public QObject
 {
     Q_OBJECT
 
@@ -25,6 +38,7 @@ class tst_ActivityLogFile : public QObject
     FixedClock m_clock{QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30))};
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
+    QByteArray settings() const { return fileBytes(path("Pallwick.ini")); }
     QString logFile() const { return path("state/pallwick/activity.log"); }
 
     void writeJob(const QByteArray &extra)
@@ -39,7 +53,21 @@ class tst_ActivityLogFile : public QObject
         frmMain::Environment env;
         env.programFolder = m_dir->path();
         env.clock = &m_clock;
-        return std::make_unique<frmMain>(QStringList(), env);
+        env.closeOnRequests = true;
+        auto w = std::make_unique<frmMain>(QStringList(), env);
+        w->show();
+        return w;
+    }
+
+    // Runs action once the pass works on its files.
+    static void whenBusy(frmMain &w, std::function<void()> action)
+    {
+        QTimer::singleShot(0, &w, [&w, action] {
+            if (w.Busy)
+                action();
+            else
+                whenBusy(w, action);
+        });
     }
 
     static QStringList windowLines(frmMain &w)
@@ -78,7 +106,101 @@ private slots:
         qputenv("XDG_STATE_HOME", QFile::encodeName(path("state")));
     }
 
-    void cleanup() { m_dir.reset(); }
+    void cleanup()
+    {
+        Prompt::setHook({});
+        m_dir.reset();
+    }
+
+    // SIGTERM in the middle of a pass over many files.
+    void terminateDuringAPass()
+    {
+        writeJob("Save=1\n");
+        const int count = 40;
+        const qsizetype size = 2 << 20;
+        for (int i = 0; i < count; ++i)
+            writeFile(path("src/f%1").arg(i), QByteArray(size, 'x'));
+        auto w = open();
+        whenBusy(*w, [] { ::raise(SIGTERM); });
+        w->DoAction();
+        QTRY_VERIFY(!w->isVisible());
+
+        const QStringList copied = QDir(path("dst")).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(copied.size() < count, "the pass was not cancelled");
+        for (const QString &name : copied)
+            QCOMPARE(QFileInfo(path("dst/" + name)).size(), size); // no temporary file either
+        const ActivityLog &log = w->activityLog();
+        QCOMPARE(log.line(log.count() - 1),
+                 QString("Cancelled: Copied %1 files").arg(copied.size()));
+        QVERIFY2(settings().contains("\nShowLog=0") && settings().contains("\nInterval=5"),
+                 settings().constData());
+    }
+
+    // SIGHUP while the Options dialog is open: the dialog closes unsaved,
+    // and the exit question is asked as at any close.
+    void hangUpWithADialogOpen()
+    {
+        writeJob("Question=1\n");
+        QStringList asked;
+        Prompt::setHook([&asked](const QString &, const QString &text) {
+            asked << text;
+            return true;
+        });
+        auto w = open();
+        QTimer::singleShot(0, [] { ::raise(SIGHUP); });
+        w->cmdOpt_Click(); // returns when the dialog is gone
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(asked, QStringList{"Save settings?"});
+        QVERIFY(settings().contains("\nShowLog=0"));
+        QVERIFY2(!settings().contains("CheckDestination"), "the dialog saved");
+    }
+
+    // A second signal while the exit question waits leaves the question to
+    // the user: Yes still saves.
+    void signalDuringTheExitQuestion()
+    {
+        writeJob("Question=1\n");
+        auto w = open();
+        bool answered = false;
+        QTimer::singleShot(50, [&answered] {
+            ::raise(SIGINT);
+            QTimer::singleShot(50, [&answered] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                if (box && box->isVisible()) {
+                    box->button(QMessageBox::Yes)->click();
+                    answered = true;
+                }
+            });
+        });
+        ::raise(SIGINT);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(answered);
+        QVERIFY(settings().contains("\nShowLog=0"));
+    }
+
+    // pallwick --once takes the job by the rules of the window's load.
+    void savedJobReadsAsTheWindowLoads_data()
+    {
+        QTest::addColumn<QByteArray>("values");
+        QTest::newRow("defaults") << QByteArray();
+        QTest::newRow("move, overwrite") << QByteArray("Action=Move\nOverwrite=1\n");
+        QTest::newRow("copy, keep") << QByteArray("Action=Copy\nOverwrite=0\n");
+        QTest::newRow("unknown texts") << QByteArray("Action=move\nOverwrite=yes\n");
+        QTest::newRow("empty texts") << QByteArray("Action=\nOverwrite=\n");
+    }
+
+    void savedJobReadsAsTheWindowLoads()
+    {
+        QFETCH(QByteArray, values);
+        writeFile(path("Pallwick.ini"),
+                  "[Options]\nFrom=/some where\nTo=" + path("dst").toUtf8() + "\n" + values);
+        auto w = open();
+        const SavedJob job = SavedJob::read();
+        QCOMPARE(job.source, w->Text1->text());
+        QCOMPARE(job.destination, w->Text2->text());
+        QCOMPARE(job.move, w->Option1[0]->isChecked());
+        QCOMPARE(job.overwrite, w->Check2->isChecked());
+    }
 
     // The pass replaces its newest line (placeholder, progress, a first
     // error); only the lines that stay in the log are handed on, in order.
@@ -148,27 +270,6 @@ private slots:
         QCOMPARE(fileLines(), windowLines(*w));
     }
 
-    void noFileWithoutTheOption_data()
-    {
-        QTest::addColumn<QByteArray>("option");
-        QTest::newRow("absent") << QByteArray();
-        QTest::newRow("0") << QByteArray("LogFile=0\n");
-        QTest::newRow("yes") << QByteArray("LogFile=yes\n");
-    }
-
-    void noFileWithoutTheOption()
-    {
-        QFETCH(QByteArray, option);
-        writeJob(option);
-        writeFile(path("src/a"), "1");
-        auto w = open();
-        QVERIFY(!w->activityLogFile());
-        w->cmdStopStart_Click();
-        w->DoAction();
-        QCOMPARE(windowLines(*w).size(), 2);
-        QVERIFY(!QFileInfo::exists(path("state")));
-    }
-
     // The state folder cannot be made: the pass's lines are untouched, and
     // the window says so once, after the pass, however many lines fail.
     void unwritableFileIsReportedOnce()
@@ -190,34 +291,7 @@ private slots:
                  qPrintable(lines[1]));
         QVERIFY2(lines[2].endsWith(" - Not copied (file already exists): a"), qPrintable(lines[2]));
     }
-
-    // A small limit: every file stays within it, three old files are kept,
-    // and together they hold the newest lines in order.
-    void rotationKeepsThreeOldFiles()
-    {
-        {
-            ActivityLogFile file(logFile(), m_clock, {}, 100);
-            for (int i = 0; i < 30; ++i)
-                file.write(QString("line %1").arg(i, 2, 10, QLatin1Char('0')));
-        }
-        QByteArray all;
-        for (const QString suffix : {".3", ".2", ".1", ""}) {
-            const QByteArray bytes = fileBytes(logFile() + suffix);
-            QVERIFY2(!bytes.isEmpty() && bytes.size() <= 100 && bytes.endsWith('\n'),
-                     qPrintable(suffix));
-            all += bytes;
-        }
-        QVERIFY(!QFileInfo::exists(logFile() + ".4"));
-        const QStringList lines = QString::fromUtf8(all).trimmed().split('\n');
-        QVERIFY(lines.size() >= 4);
-        for (int i = 0; i < lines.size(); ++i)
-            QVERIFY2(lines[i].endsWith(
-                         QString(" line %1").arg(30 - lines.size() + i, 2, 10, QLatin1Char('0'))),
-                     qPrintable(lines[i]));
-        QCOMPARE(QFileInfo(logFile()).permissions() & (QFile::ReadOther | QFile::ReadGroup),
-                 QFileDevice::Permissions());
-    }
 };
 
-QTEST_MAIN(tst_ActivityLogFile)
-#include "tst_activitylogfile.moc"
+QTEST_MAIN(tst_Unattended)
+#include "tst_unattended.moc"
