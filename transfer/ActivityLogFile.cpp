@@ -46,6 +46,9 @@ void ActivityLogFile::write(const QString &line)
     bytes += '\n';
     {
         std::lock_guard lock(m_mutex);
+        // A disk that hangs for days must not fill the memory instead.
+        if (m_queue.size() >= MaxQueuedLines)
+            return;
         m_queue.append(std::move(bytes));
     }
     m_wake.notify_one();

@@ -22,6 +22,7 @@ class ActivityLogFile
 public:
     static constexpr qint64 RotateBytes = 5 * 1024 * 1024;
     static constexpr int KeptFiles = 3; // activity.log.1 .. .3
+    static constexpr qsizetype MaxQueuedLines = 100000;
 
     // LogFile is exactly "1" in [Options] of the settings file.
     static bool wanted();
