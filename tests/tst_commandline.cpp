@@ -206,8 +206,9 @@ private slots:
     // cancel line comes last, and every file in the destination is whole.
     void interruptCancelsAfterTheFileInProgress()
     {
-        const int count = 300;
-        const qsizetype size = 1 << 20;
+        // Enough files that the pass outlasts the signal on any disk.
+        const int count = 2000;
+        const qsizetype size = 128 << 10;
         writeJob("Action=Copy\n");
         for (int i = 0; i < count; ++i)
             writeFile(path("src/f%1").arg(i), QByteArray(size, 'x'));

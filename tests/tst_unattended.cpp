@@ -116,8 +116,8 @@ private slots:
     void terminateDuringAPass()
     {
         writeJob("Save=1\n");
-        const int count = 40;
-        const qsizetype size = 2 << 20;
+        const int count = 200;
+        const qsizetype size = 512 << 10;
         for (int i = 0; i < count; ++i)
             writeFile(path("src/f%1").arg(i), QByteArray(size, 'x'));
         auto w = open();
