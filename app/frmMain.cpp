@@ -335,14 +335,17 @@ void frmMain::closeOnRequest()
 
 void frmMain::commitData(QSessionManager &manager)
 {
-    // The exit question may be asked (Question=1).
-    manager.allowsInteraction();
     // Saved before the session manager goes on, unless a pass or a dialog
     // is in the way: then as for a signal.
-    if (m_passRunning || QApplication::activeModalWidget())
+    if (m_passRunning || QApplication::activeModalWidget()) {
         closeOnRequest();
-    else
-        close();
+        return;
+    }
+    // The exit question may be asked (Question=1).
+    const bool interacting = manager.allowsInteraction();
+    close();
+    if (interacting)
+        manager.release();
 }
 
 // ---------------------------------------------------------------- scheduler
