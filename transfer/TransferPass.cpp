@@ -242,6 +242,7 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
                         QStringLiteral("): ") + name));
         break;
     case Report::Outcome::Refused:
+        m_host.problemLogged();
         outcome(stamped(notDone + QStringLiteral(" - ") + msg(msgNoSpace) + QStringLiteral(": ") +
                         name));
         break;
@@ -456,6 +457,7 @@ void TransferPass::fail(const QString &description, const QString &name)
     log.append(
         stamped(msg(msgError) + QStringLiteral(": ") + description + QStringLiteral(" - ") + name));
     m_errorFlag = true;
+    m_host.problemLogged();
 }
 
 void TransferPass::outcome(const QString &line)
