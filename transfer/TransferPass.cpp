@@ -370,7 +370,10 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
 // file stays where it is, as for a file that was there before.
 void TransferPass::nameTaken(const QString &name, Report &report)
 {
-    if (!collidesWithPlaced(name, report))
+    // A folder of that name is no file to keep: the file cannot go there.
+    if (m_fs.folderExists(joinPath(m_destination, name)))
+        report.errors << FsResult::fromErrno(EISDIR).description;
+    else if (!collidesWithPlaced(name, report))
         report.outcome = Report::Outcome::Kept;
 }
 
