@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,7 +52,12 @@ public:
     // taken at the moment the complete copy is put in place, it fails with
     // EEXIST and the copy is discarded. Never leaves a partial file. Keeps
     // modification time and permission bits.
-    virtual FsResult copyFile(const QString &source, const QString &destination) = 0;
+    // With admit, the copy asks it, with the source's size, before it writes
+    // anything, and answers NotAdmitted when it says no.
+    using Admission = std::function<bool(qint64 size)>;
+    virtual FsResult copyFile(const QString &source, const QString &destination,
+                              const Admission &admit = {}) = 0;
+    static constexpr int NotAdmitted = -2;
     // Moves source to destination; fails with EEXIST when the destination
     // exists. Across file systems the source is deleted only after a
     // complete, synced copy, and only when it did not change meanwhile.

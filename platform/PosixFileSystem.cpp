@@ -369,7 +369,8 @@ private:
 // and permission bits; synced to disk when durable. On success source holds
 // the state the source was copied in.
 FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
-                   StagedFile &staged, struct stat &copied, bool durable)
+                   StagedFile &staged, struct stat &copied, bool durable,
+                   const FileSystem::Admission &admit = {})
 {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
     Fd in(::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -381,6 +382,8 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
         return lastError();
     if (!S_ISREG(before.st_mode))
         return notRegular(before);
+    if (admit && !admit(qint64(before.st_size)))
+        return FsResult::failure(FileSystem::NotAdmitted, QString());
 
     FsResult result = staged.create(folder, unnamed);
     if (!result.ok())
@@ -412,11 +415,12 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
 // to a named temporary file, once and then for good, when the file system
 // cannot name an unnamed one.
 FsResult copyInto(const QByteArray &source, const QByteArray &destination, struct stat &copied,
-                  StagedFile &staged, std::optional<StagedFile> &fallback)
+                  StagedFile &staged, std::optional<StagedFile> &fallback,
+                  const FileSystem::Admission &admit)
 {
     const QByteArray folder = folderOf(destination);
     const bool unnamed = unnamedUsable.load(std::memory_order_relaxed);
-    FsResult result = stageCopy(source, folder, unnamed, staged, copied, false);
+    FsResult result = stageCopy(source, folder, unnamed, staged, copied, false, admit);
     if (!result.ok())
         return result;
     reached(PosixFileSystem::Step::Staged, destination);
@@ -656,7 +660,8 @@ FsResult PosixFileSystem::deleteFile(const QString &path)
     return FsResult::success();
 }
 
-FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination)
+FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination,
+                                   const Admission &admit)
 {
     StagedFile staged;
     std::optional<StagedFile> fallback;
@@ -664,7 +669,7 @@ FsResult PosixFileSystem::copyFile(const QString &source, const QString &destina
     // A copy keeps its source, so a crash can cost only the new copy, which
     // the next pass makes again: no fsync, and many small copies stay as fast
     // as cp. Only a complete file ever gets the final name.
-    return copyInto(encoded(source), encoded(destination), copied, staged, fallback);
+    return copyInto(encoded(source), encoded(destination), copied, staged, fallback, admit);
 }
 
 FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination,

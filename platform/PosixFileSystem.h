@@ -19,7 +19,8 @@ public:
     bool sameFile(const QString &a, const QString &b) const override;
 
     FsResult deleteFile(const QString &path) override;
-    FsResult copyFile(const QString &source, const QString &destination) override;
+    FsResult copyFile(const QString &source, const QString &destination,
+                      const Admission &admit = {}) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
     std::unique_ptr<MoveBatch> newMoveBatch() override;

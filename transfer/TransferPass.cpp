@@ -286,17 +286,19 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
         treatExisting(name, overwrite, report);
         return report;
     }
-    switch (checkDestination(joinPath(m_source, name), report)) {
-    case Verdict::Failed:
+    // The copy measures its source anyway: the check runs on that size,
+    // before anything is written.
+    Verdict verdict = Verdict::Transfer;
+    const FsResult copied = m_fs.copyFile(joinPath(m_source, name), destPath, [&](qint64 size) {
+        verdict = checkDestination(size, report);
+        return verdict == Verdict::Transfer;
+    });
+    if (copied.error == FileSystem::NotAdmitted) {
+        if (verdict == Verdict::Refuse)
+            report.outcome = Report::Outcome::Refused;
         return report;
-    case Verdict::Refuse:
-        report.outcome = Report::Outcome::Refused;
-        return report;
-    case Verdict::Transfer:
-        break;
     }
-    if (!place(name, Report::Outcome::Done, report))
-        nameTaken(name, report);
+    settle(name, Report::Outcome::Done, copied, report);
     return report;
 }
 
@@ -402,18 +404,19 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
     // Only a move cares whether both folders share a drive. An undeterminable
     // drive ("") is never taken for the same drive: the size rule then guards
     // the move.
-    const bool sameDrive = m_move && onSameDrive();
-
-    qint64 size = 0;
-    if (!sameDrive) {
-        const FsValue<qint64> length = m_fs.fileLength(sourcePath);
-        if (!length.ok()) {
-            report.errors << length.description;
-            return Verdict::Failed;
-        }
-        size = length.value;
+    if (m_move && onSameDrive())
+        return checkDestination(std::nullopt, report);
+    const FsValue<qint64> length = m_fs.fileLength(sourcePath);
+    if (!length.ok()) {
+        report.errors << length.description;
+        return Verdict::Failed;
     }
+    return checkDestination(length.value, report);
+}
 
+// The size rule for a file of size bytes; the space rule without a size.
+TransferPass::Verdict TransferPass::checkDestination(std::optional<qint64> size, Report &report)
+{
     const QString setting = m_checkSetting.value();
     const std::optional<double> value = DestinationCheck::settingValue(setting);
     if (!value) {
@@ -429,8 +432,8 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
             << QStringLiteral("Free space of \"%1\" cannot be determined").arg(m_destination);
         return Verdict::Failed;
     }
-    const bool allowed = sameDrive ? DestinationCheck::spaceRuleAllows(free)
-                                   : DestinationCheck::sizeRuleAllows(size, free);
+    const bool allowed = size ? DestinationCheck::sizeRuleAllows(*size, free)
+                              : DestinationCheck::spaceRuleAllows(free);
     return allowed ? Verdict::Transfer : Verdict::Refuse;
 }
 

@@ -66,6 +66,7 @@ private:
     // touches neither the host nor the log.
     Report examine(const QString &name, bool overwrite);
     Verdict checkDestination(const QString &sourcePath, Report &report);
+    Verdict checkDestination(std::optional<qint64> size, Report &report);
     void treatExisting(const QString &name, bool overwrite, Report &report);
     bool place(const QString &name, Report::Outcome done, Report &report);
     void nameTaken(const QString &name, Report &report);

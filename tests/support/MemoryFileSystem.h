@@ -60,8 +60,15 @@ public:
         return f;
     }
     // Neither replaces: an old destination file must be deleted first.
-    FsResult copyFile(const QString &source, const QString &destination) override
+    FsResult copyFile(const QString &source, const QString &destination,
+                      const Admission &admit) override
     {
+        // A copy measures its source first: "length" fails it there.
+        if (admit && has(source) && !failure("length", source).ok())
+            return failure("length", source);
+        if (admit && has(source) &&
+            !admit(sizes.value(stored(source), files.value(stored(source)).size())))
+            return FsResult::failure(NotAdmitted, QString());
         copying = true;
         QThread::msleep(delayMs);
         copying = false;
