@@ -24,6 +24,7 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class TrayIcon;
 
 // The program's one permanent window: the job's controls, the minute
 // scheduler, the activity log, start-up and the save decision at exit.
@@ -115,6 +116,10 @@ public:
     void setBusy(bool busy) override { Busy = busy; }
     void setBusyPointer(bool busy) override;
 
+signals:
+    // After every pass, for observers such as the tray icon.
+    void passEnded(int filesAffected, bool listingFailed);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -139,6 +144,7 @@ private:
     bool m_unloaded = false;
     int m_lastValidInterval = 5;
     EventRounds m_eventRounds;
+    TrayIcon *m_tray = nullptr; // only where the desktop has a system tray
 
 public:
     // Controls, named as in the design.

@@ -137,14 +137,20 @@ void dlgOptionen::LoadLanguage()
 void dlgOptionen::FillLanguageList()
 {
     // Plain files only, in the order the file system yields them; the list
-    // shows the newest-listed name on top.
-    const QDir folder(modGlobal::programFolder() + QStringLiteral("/lang"));
-    const QStringList files =
-        folder.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
-    for (QString name : files) {
-        name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
-        Combo1->insertItem(0, name);
-        LanguageNames.append(name);
+    // shows the newest-listed name on top. An installed program lists the
+    // user's folder and the package's, each name once.
+    for (const QString &path : modGlobal::layout().languageFolders) {
+        const QDir folder(path);
+        const QStringList files =
+            folder.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
+        const QStringList earlier = LanguageNames;
+        for (QString name : files) {
+            name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
+            if (earlier.contains(name))
+                continue;
+            Combo1->insertItem(0, name);
+            LanguageNames.append(name);
+        }
     }
     Combo1->setEditText(storedLanguage());
 }

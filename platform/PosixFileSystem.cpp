@@ -1,5 +1,6 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/CopyProgress.h"
 #include "platform/FileNames.h"
 
 #include <QFile>
@@ -116,7 +117,8 @@ bool kernelCopyUnsupported(int error)
 FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
                    std::vector<char> &buffer)
 {
-    constexpr off_t maxChunk = off_t(1) << 30;
+    // Small enough steps for a big file to show how far its copy has come.
+    constexpr off_t maxChunk = off_t(16) << 20;
     while (offset < end) {
         const size_t chunk = size_t(std::min(end - offset, maxChunk));
         if (kernelCopy) {
@@ -138,6 +140,7 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
                 continue;
             }
             offset += n;
+            CopyProgress::advance(offset);
             continue;
         }
         if (buffer.empty())
@@ -161,6 +164,7 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
             written += w;
         }
         offset += n;
+        CopyProgress::advance(offset);
     }
     return FsResult::success();
 }
@@ -234,6 +238,7 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &destination, Remo
         return lastError();
     if (!S_ISREG(before.st_mode))
         return notRegular(before);
+    const CopyProgress::Scope progress(before.st_size);
 
     QByteArray name = folderOf(destination) + "/.pallwick-XXXXXX.tmp";
     Fd out(::mkostemps(name.data(), 4, O_CLOEXEC));

@@ -45,6 +45,7 @@ void TransferPass::run()
     ActivityLog &log = m_host.log();
     m_host.setBusyPointer(true);
     m_errorFlag = false;
+    m_filesAffected = 0;
     m_actionName.clear();
     m_source = m_host.sourceFolder();
     m_destination = m_host.destinationFolder();
@@ -58,7 +59,8 @@ void TransferPass::run()
     // list is known, and a click now would still act as Start or Stop.
     const FsValue<QStringList> listing = runner.call(
         [this] { return m_fs.listPlainFiles(m_source); }, QEventLoop::ExcludeUserInputEvents);
-    if (!listing.ok())
+    m_listingFailed = !listing.ok();
+    if (m_listingFailed)
         fail(listing.description, QString());
     const QStringList files = listing.ok() ? listing.value : QStringList();
     const int count = static_cast<int>(files.size());
@@ -110,6 +112,8 @@ void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
     const bool overwrite = m_host.overwriteTicked();
     const Report report = runner.call([&] { return examine(name, overwrite); });
 
+    if (!report.errors.isEmpty() || report.outcome == Report::Outcome::Refused)
+        ++m_filesAffected;
     // Texts are taken now: a language saved during the transfer applies.
     for (const QString &description : report.errors)
         fail(description, name);
