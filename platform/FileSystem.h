@@ -17,8 +17,14 @@ public:
     // True when path names an existing folder; false for "" and on any error.
     virtual bool folderExists(const QString &path) const = 0;
     // True when something that is not a folder exists at path. A failing
-    // test (other than "does not exist") is a failure, never a guess.
+    // test (other than "does not exist") is a failure, never a guess. On a
+    // folder that ignores letter case this is also true when only a name
+    // differing in case exists.
     virtual FsValue<bool> fileExists(const QString &path) const = 0;
+    // True only when an entry of exactly this name (byte for byte) exists:
+    // a folder that ignores case or Unicode normalisation answers a lookup
+    // of "photo.jpg" with "Photo.JPG", which must never be taken for it.
+    virtual FsValue<bool> nameExistsExactly(const QString &path) const = 0;
     // The regular, non-hidden files of folder, bare names, in directory order.
     // Folders, links, FIFOs, sockets and devices are never listed.
     virtual FsValue<QStringList> listPlainFiles(const QString &folder) const = 0;
@@ -30,13 +36,19 @@ public:
 
     // Removes the file, also when it is read-only (force).
     virtual FsResult deleteFile(const QString &path) = 0;
-    // Copies source to destination, replacing an existing destination file.
-    // Never leaves a partial file: the destination holds the old file or the
-    // complete copy. Keeps modification time and permission bits.
+    // Copies source to destination. Never replaces anything: when the name is
+    // taken at the moment the complete copy is put in place, it fails with
+    // EEXIST and the copy is discarded. Never leaves a partial file. Keeps
+    // modification time and permission bits.
     virtual FsResult copyFile(const QString &source, const QString &destination) = 0;
-    // Moves source to destination; fails when the destination exists. Across
-    // file systems the source is deleted only after a complete, synced copy.
+    // Moves source to destination; fails with EEXIST when the destination
+    // exists. Across file systems the source is deleted only after a
+    // complete, synced copy, and only when it did not change meanwhile.
     virtual FsResult moveFile(const QString &source, const QString &destination) = 0;
+    // Removes the temporary files that an interrupted copy (a killed
+    // program, a power loss) left in folder, but none that a running copy
+    // still writes. Returns how many went.
+    virtual FsValue<int> removeLeftoverTemporaries(const QString &folder) = 0;
 
     // A text naming the file system that holds path: equal for two paths on
     // one file system, "" when it cannot be determined.

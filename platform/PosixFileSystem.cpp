@@ -6,13 +6,17 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -55,6 +59,12 @@ public:
 
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
     // Some file systems (NFS) report late write errors only at close.
     int close()
     {
@@ -204,6 +214,18 @@ FsResult copyContent(int in, int out, const struct stat &source)
     return FsResult::success();
 }
 
+// Set by tests only.
+PosixFileSystem::StepHook stepHook;
+// Cleared for good once the destination's file system refuses unnamed
+// temporary files or naming them; the named fallback then serves.
+std::atomic<bool> unnamedUsable{true};
+
+void reached(PosixFileSystem::Step step, const QByteArray &path)
+{
+    if (stepHook)
+        stepHook(step, path);
+}
+
 // Makes a rename or link inside folder durable.
 FsResult syncFolder(const QByteArray &folder)
 {
@@ -213,59 +235,21 @@ FsResult syncFolder(const QByteArray &folder)
     // Some file systems cannot sync a folder at all; nothing more to do there.
     if (::fsync(fd.get()) != 0 && errno != EINVAL)
         return lastError();
+    reached(PosixFileSystem::Step::FolderSynced, folder);
     return FsResult::success();
 }
 
-// A complete copy of source in a new hidden temporary file beside
-// destination, with the source's modification time and permission bits;
-// synced to disk when durable.
-// On success temp names that file and source holds the state it was copied
-// in; on failure no temporary file is left.
-FsResult stageCopy(const QByteArray &source, const QByteArray &destination, Removal &temp,
-                   struct stat &copied, bool durable)
+constexpr char TempPrefix[] = ".pallwick-";
+constexpr char TempSuffix[] = ".tmp";
+constexpr int TempRandomChars = 6; // the XXXXXX of mkostemps
+
+bool isTemporaryName(const char *name)
 {
-    // Check before opening: opening a FIFO or a device can block or act.
-    struct stat before;
-    if (::lstat(source.constData(), &before) != 0)
-        return lastError();
-    if (!S_ISREG(before.st_mode))
-        return notRegular(before);
-    Fd in(::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!in.valid())
-        return lastError();
-    // The name may have been replaced between the check and the open.
-    if (::fstat(in.get(), &before) != 0)
-        return lastError();
-    if (!S_ISREG(before.st_mode))
-        return notRegular(before);
-    const CopyProgress::Scope progress(before.st_size);
-
-    QByteArray name = folderOf(destination) + "/.pallwick-XXXXXX.tmp";
-    Fd out(::mkostemps(name.data(), 4, O_CLOEXEC));
-    if (!out.valid())
-        return lastError();
-    temp.path = name;
-
-    FsResult result = copyContent(in.get(), out.get(), before);
-    if (!result.ok())
-        return result;
-    if (::fchmod(out.get(), before.st_mode & 0777) != 0)
-        return lastError();
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    if (::futimens(out.get(), times) != 0)
-        return lastError();
-    if (durable && ::fsync(out.get()) != 0)
-        return lastError();
-    if (out.close() != 0)
-        return lastError();
-
-    struct stat after;
-    if (::fstat(in.get(), &after) != 0)
-        return lastError();
-    if (!sameContentState(before, after))
-        return sourceChanged();
-    copied = before;
-    return FsResult::success();
+    const size_t prefix = sizeof(TempPrefix) - 1, suffix = sizeof(TempSuffix) - 1;
+    const size_t length = std::strlen(name);
+    return length == prefix + TempRandomChars + suffix &&
+           std::strncmp(name, TempPrefix, prefix) == 0 &&
+           std::strcmp(name + length - suffix, TempSuffix) == 0;
 }
 
 // rename() that never replaces an existing destination.
@@ -286,23 +270,180 @@ int renameNoReplace(const char *from, const char *to)
     return ::rename(from, to);
 }
 
+// Failures of placing a finished copy that say nothing about the copy or the
+// name, only that this file system cannot name an unnamed file.
+bool namingUnsupported(int error)
+{
+    return error != EEXIST && error != ENOSPC && error != EDQUOT && error != EIO &&
+           error != EROFS && error != ENAMETOOLONG && error != ENOENT;
+}
+
+// A copy on its way into the destination folder. It has no name at all
+// (O_TMPFILE) where the file system allows, so a killed program leaves
+// nothing behind; elsewhere it is a hidden named file, locked while it is
+// written, so the leftover cleanup can tell it from an abandoned one. It gets
+// its final name only when complete, and only if that name is free.
+class StagedFile
+{
+public:
+    StagedFile() = default;
+    StagedFile(const StagedFile &) = delete;
+    StagedFile &operator=(const StagedFile &) = delete;
+    ~StagedFile()
+    {
+        if (!m_tempPath.isEmpty())
+            ::unlink(m_tempPath.constData());
+    }
+
+    FsResult create(const QByteArray &folder, bool unnamed)
+    {
+        if (unnamed) {
+            m_fd.reset(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            if (m_fd.valid())
+                return FsResult::success();
+            // Kernels and file systems without O_TMPFILE answer these.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return lastError();
+            unnamedUsable = false;
+        }
+        QByteArray name = folder + '/' + TempPrefix + QByteArray(TempRandomChars, 'X') + TempSuffix;
+        m_fd.reset(::mkostemps(name.data(), int(sizeof(TempSuffix) - 1), O_CLOEXEC));
+        if (!m_fd.valid())
+            return lastError();
+        m_tempPath = name;
+        // A lock the kernel drops when this process ends, however it ends.
+        if (::flock(m_fd.get(), LOCK_EX) != 0)
+            return lastError();
+        return FsResult::success();
+    }
+
+    int fd() const { return m_fd.get(); }
+    bool unnamed() const { return m_tempPath.isEmpty(); }
+
+    // Gives the complete file its final name, never replacing one: EEXIST
+    // when destination is taken.
+    FsResult place(const QByteArray &destination)
+    {
+        if (unnamed())
+            return link(destination);
+        // The lock lasts until the name is given; a write error that only the
+        // close reports (NFS) takes the name back.
+        FsResult result = link(destination);
+        if (result.ok() && m_fd.close() != 0) {
+            result = lastError();
+            ::unlink(destination.constData());
+        }
+        return result;
+    }
+
+private:
+    FsResult link(const QByteArray &destination)
+    {
+        if (unnamed()) {
+            if (::linkat(m_fd.get(), "", AT_FDCWD, destination.constData(), AT_EMPTY_PATH) == 0)
+                return FsResult::success();
+            if (errno == EEXIST)
+                return lastError();
+            // Without CAP_DAC_READ_SEARCH the descriptor is named through /proc.
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, destination.constData(),
+                         AT_SYMLINK_FOLLOW) == 0)
+                return FsResult::success();
+            return lastError();
+        }
+        // link() refuses an existing name; file systems without hard links
+        // get the no-replace rename instead.
+        if (::link(m_tempPath.constData(), destination.constData()) == 0)
+            return FsResult::success();
+        if (errno == EEXIST ||
+            renameNoReplace(m_tempPath.constData(), destination.constData()) != 0)
+            return lastError();
+        m_tempPath.clear();
+        return FsResult::success();
+    }
+
+    Fd m_fd{-1};
+    QByteArray m_tempPath;
+};
+
+// A complete copy of source in staged, with the source's modification time
+// and permission bits; synced to disk when durable. On success source holds
+// the state the source was copied in.
+FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
+                   StagedFile &staged, struct stat &copied, bool durable)
+{
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
+    Fd in(::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!in.valid())
+        return errno == ELOOP ? FsResult::failure(EINVAL, QStringLiteral("Not a regular file"))
+                              : lastError();
+    struct stat before;
+    if (::fstat(in.get(), &before) != 0)
+        return lastError();
+    if (!S_ISREG(before.st_mode))
+        return notRegular(before);
+    const CopyProgress::Scope progress(before.st_size);
+
+    FsResult result = staged.create(folder, unnamed);
+    if (!result.ok())
+        return result;
+    result = copyContent(in.get(), staged.fd(), before);
+    if (!result.ok())
+        return result;
+    if (::fchmod(staged.fd(), before.st_mode & 0777) != 0)
+        return lastError();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (::futimens(staged.fd(), times) != 0)
+        return lastError();
+    if (durable) {
+        if (::fsync(staged.fd()) != 0)
+            return lastError();
+        reached(PosixFileSystem::Step::FileSynced, source);
+    }
+
+    struct stat after;
+    if (::fstat(in.get(), &after) != 0)
+        return lastError();
+    if (!sameContentState(before, after))
+        return sourceChanged();
+    copied = before;
+    return FsResult::success();
+}
+
+// Stages a copy of source beside destination and puts it in place. Falls back
+// to a named temporary file, once and then for good, when the file system
+// cannot name an unnamed one.
+FsResult copyInto(const QByteArray &source, const QByteArray &destination, struct stat &copied,
+                  bool durable, StagedFile &staged, std::optional<StagedFile> &fallback)
+{
+    const QByteArray folder = folderOf(destination);
+    const bool unnamed = unnamedUsable.load(std::memory_order_relaxed);
+    FsResult result = stageCopy(source, folder, unnamed, staged, copied, durable);
+    if (!result.ok())
+        return result;
+    reached(PosixFileSystem::Step::Staged, destination);
+    result = staged.place(destination);
+    if (result.ok() || !staged.unnamed() || !namingUnsupported(result.error))
+        return result;
+    unnamedUsable = false;
+    fallback.emplace();
+    result = stageCopy(source, folder, false, *fallback, copied, durable);
+    if (!result.ok())
+        return result;
+    reached(PosixFileSystem::Step::Staged, destination);
+    return fallback->place(destination);
+}
+
 // A move across file systems: the source goes only once the destination is
 // complete and on disk, and any failure undoes the destination.
 FsResult moveAcross(const QByteArray &source, const QByteArray &destination)
 {
-    Removal temp;
+    StagedFile staged;
+    std::optional<StagedFile> fallback;
     struct stat copied;
-    FsResult result = stageCopy(source, destination, temp, copied, true);
+    FsResult result = copyInto(source, destination, copied, true, staged, fallback);
     if (!result.ok())
         return result;
-
-    // link() refuses to replace a file that appeared meanwhile; file systems
-    // without hard links get the no-replace rename instead.
-    if (::link(temp.path.constData(), destination.constData()) != 0) {
-        if (errno == EEXIST || renameNoReplace(temp.path.constData(), destination.constData()) != 0)
-            return lastError();
-        temp.cancel();
-    }
     Removal placed{destination};
 
     result = syncFolder(folderOf(destination));
@@ -318,7 +459,26 @@ FsResult moveAcross(const QByteArray &source, const QByteArray &destination)
     if (::unlink(source.constData()) != 0)
         return lastError();
     placed.cancel();
+    reached(PosixFileSystem::Step::SourceDeleted, source);
     return FsResult::success();
+}
+
+// The name of path's last component with letter case and Unicode
+// normalisation changed, or "" when no such other spelling exists.
+QByteArray otherSpelling(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QString name = FileNames::decode(path.mid(slash + 1));
+    QString other;
+    other.reserve(name.size());
+    for (const QChar c : name)
+        other += c.isUpper() ? c.toLower() : c.toUpper();
+    const QString decomposed = other.normalized(QString::NormalizationForm_D);
+    if (decomposed != other)
+        other = decomposed;
+    if (other == name)
+        return {};
+    return path.left(slash + 1) + FileNames::encode(other);
 }
 
 } // namespace
@@ -381,6 +541,38 @@ FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) cons
     return FsValue<QStringList>::of(names);
 }
 
+FsValue<bool> PosixFileSystem::nameExistsExactly(const QString &path) const
+{
+    const QByteArray bytes = encoded(path);
+    struct stat st;
+    if (::lstat(bytes.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return FsValue<bool>::of(false);
+        return FsValue<bool>::failed(lastError());
+    }
+    // Where another spelling does not lead to the same file, the folder tells
+    // names apart and the lookup itself was exact.
+    const QByteArray other = otherSpelling(bytes);
+    struct stat alias;
+    if (other.isEmpty() || ::lstat(other.constData(), &alias) != 0 || alias.st_dev != st.st_dev ||
+        alias.st_ino != st.st_ino)
+        return FsValue<bool>::of(true);
+
+    // A folder that ignores case: only its listing knows the stored name.
+    const QByteArray name = bytes.mid(bytes.lastIndexOf('/') + 1);
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(folderOf(bytes).constData()), &::closedir);
+    if (!dir)
+        return FsValue<bool>::failed(lastError());
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry)
+            return errno != 0 ? FsValue<bool>::failed(lastError()) : FsValue<bool>::of(false);
+        if (name == entry->d_name)
+            return FsValue<bool>::of(true);
+    }
+}
+
 FsValue<qint64> PosixFileSystem::fileLength(const QString &path) const
 {
     struct stat st;
@@ -410,19 +602,13 @@ FsResult PosixFileSystem::deleteFile(const QString &path)
 
 FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination)
 {
-    const QByteArray to = encoded(destination);
-    Removal temp;
+    StagedFile staged;
+    std::optional<StagedFile> fallback;
     struct stat copied;
     // A copy keeps its source, so a crash can cost only the new copy, which
     // the next pass makes again: no fsync, and many small copies stay as fast
-    // as cp. The rename still puts only a complete file under the final name.
-    const FsResult result = stageCopy(encoded(source), to, temp, copied, false);
-    if (!result.ok())
-        return result;
-    if (::rename(temp.path.constData(), to.constData()) != 0)
-        return lastError();
-    temp.cancel();
-    return FsResult::success();
+    // as cp. Only a complete file ever gets the final name.
+    return copyInto(encoded(source), encoded(destination), copied, false, staged, fallback);
 }
 
 FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination)
@@ -441,6 +627,51 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
     if (::lstat(to.constData(), &st) == 0)
         return FsResult::fromErrno(EEXIST);
     return moveAcross(from, to);
+}
+
+FsValue<int> PosixFileSystem::removeLeftoverTemporaries(const QString &folder)
+{
+    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return FsValue<int>::failed(lastError());
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(fd), &::closedir);
+    if (!dir) {
+        const FsResult error = lastError();
+        ::close(fd);
+        return FsValue<int>::failed(error);
+    }
+    int removed = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry)
+            break;
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        Fd temp(::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (!temp.valid() || ::fstat(temp.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // A copy under way holds the lock: its file stays.
+        if (::flock(temp.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        struct stat named;
+        if (::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_ino == st.st_ino && named.st_dev == st.st_dev &&
+            ::unlinkat(fd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    return FsValue<int>::of(removed);
+}
+
+void PosixFileSystem::setStepHook(StepHook hook)
+{
+    stepHook = std::move(hook);
+}
+
+void PosixFileSystem::setUnnamedTemporaries(bool allowed)
+{
+    unnamedUsable = allowed;
 }
 
 QString PosixFileSystem::driveName(const QString &path) const

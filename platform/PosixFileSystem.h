@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <functional>
 
 // The file-system service on Linux, built on plain POSIX calls so that every
 // failure keeps its errno. Holds no state, so one instance may be used from
@@ -13,12 +14,14 @@ public:
     bool folderExists(const QString &path) const override;
     FsValue<bool> fileExists(const QString &path) const override;
     FsValue<QStringList> listPlainFiles(const QString &folder) const override;
+    FsValue<bool> nameExistsExactly(const QString &path) const override;
     FsValue<qint64> fileLength(const QString &path) const override;
     bool sameFile(const QString &a, const QString &b) const override;
 
     FsResult deleteFile(const QString &path) override;
     FsResult copyFile(const QString &source, const QString &destination) override;
     FsResult moveFile(const QString &source, const QString &destination) override;
+    FsValue<int> removeLeftoverTemporaries(const QString &folder) override;
 
     // The mount point of the file system holding path.
     QString driveName(const QString &path) const override;
@@ -28,4 +31,18 @@ public:
     // to while it was being copied; the copy is then discarded.
     static constexpr int SourceChangedError = EAGAIN;
     static QString sourceChangedText();
+
+    // Points a copy or move passes, in this order; tests watch them.
+    enum class Step
+    {
+        FileSynced,   // the staged copy is on disk (moves across file systems)
+        Staged,       // the copy is complete, not yet under its final name
+        FolderSynced, // the new name is on disk
+        SourceDeleted
+    };
+    using StepHook = std::function<void(Step step, const QByteArray &path)>;
+    // Test seams: watch the steps; turn the unnamed temporary files off (or
+    // on again) to exercise the named fallback.
+    static void setStepHook(StepHook hook);
+    static void setUnnamedTemporaries(bool allowed);
 };

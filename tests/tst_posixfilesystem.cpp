@@ -8,8 +8,12 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <ftw.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static QByteArray enc(const QString &path)
@@ -64,6 +68,17 @@ private slots:
         writeFile(path("src/file"), "content");
         QCOMPARE(::mkfifo(enc(path("src/fifo")).constData(), 0644), 0); // opening it would hang
     }
+    // Qt cannot remove names that are not UTF-8; the kernel's names can.
+    void cleanup()
+    {
+        PosixFileSystem::setUnnamedTemporaries(true);
+        const QByteArray top = enc(m_dir->path());
+        ::nftw(
+            top.constData(),
+            [](const char *name, const struct stat *, int, FTW *) { return ::remove(name); }, 16,
+            FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+        m_dir.reset();
+    }
 
     // A name that is not UTF-8 (Latin-1 "café") still names its file after
     // the trip through the program's text, and arrives byte for byte.
@@ -90,14 +105,24 @@ private slots:
         QCOMPARE(statOf(enc(path("dst")) + "/caf\xE9").st_size, 4);
     }
 
-    // Empty into a new file, then each over the one before, made read-only:
-    // larger than one copy buffer, then shorter than what it replaces.
+    void copyKeepsContentTimeAndMode_data()
+    {
+        QTest::addColumn<bool>("unnamed"); // O_TMPFILE, or the named fallback
+        QTest::newRow("unnamed temporary") << true;
+        QTest::newRow("named temporary") << false;
+    }
+    // Empty into a new file, then each into the place of the one before, made
+    // read-only: larger than one copy buffer, then shorter than what it
+    // replaces. A name taken meanwhile is never replaced.
     void copyKeepsContentTimeAndMode()
     {
+        QFETCH(bool, unnamed);
+        PosixFileSystem::setUnnamedTemporaries(unnamed);
         const std::pair<QByteArray, mode_t> copies[] = {
             {"", 0600}, {QByteArray((3 << 20) + 7, 'z'), 0755}, {"new", 0640}};
         for (const auto &[content, mode] : copies) {
             writeWithModeAndTime(path("a b"), content, mode);
+            QVERIFY(!QFile::exists(path("dst/a b")) || m_fs.deleteFile(path("dst/a b")).ok());
             const FsResult result = m_fs.copyFile(path("a b"), path("dst/a b"));
             QVERIFY2(result.ok(), qPrintable(result.description));
             QCOMPARE(fileBytes(path("dst/a b")), content);
@@ -105,6 +130,54 @@ private slots:
             QCOMPARE(entries(path("dst")), QStringList{"a b"});
             QCOMPARE(::chmod(enc(path("dst/a b")).constData(), 0444), 0);
         }
+
+        // Another program writes the name while the copy is under way.
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step == PosixFileSystem::Step::Staged)
+                writeFile(path("dst/report"), "theirs");
+        });
+        const auto unhook = qScopeGuard([] { PosixFileSystem::setStepHook({}); });
+        QCOMPARE(m_fs.copyFile(path("a b"), path("dst/report")).error, EEXIST);
+        QCOMPARE(fileBytes(path("dst/report")), QByteArray("theirs"));
+        QCOMPARE(m_fs.moveFile(path("a b"), path("dst/report")).error, EEXIST);
+        QCOMPARE(entries(path("dst")), (QStringList{"a b", "report"}));
+        QCOMPARE(fileBytes(path("a b")), QByteArray("new"));
+    }
+
+    // A copy killed half-way leaves no named file where unnamed temporaries
+    // work; a named one is removed by the cleanup, unless a copy still
+    // writes it (and holds its lock).
+    void leftoversOfAKilledCopy()
+    {
+        for (const bool unnamed : {true, false}) {
+            PosixFileSystem::setUnnamedTemporaries(unnamed);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                PosixFileSystem::setStepHook(
+                    [](PosixFileSystem::Step, const QByteArray &) { ::_exit(9); });
+                (void)m_fs.copyFile(path("src/file"), path("dst/file"));
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QCOMPARE(WEXITSTATUS(status), 9);
+        }
+        const QStringList left = entries(path("dst"));
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left.first().startsWith(".pallwick-") && left.first().endsWith(".tmp"));
+
+        writeFile(path("dst/.pallwick-live00.tmp"), "being written");
+        writeFile(path("dst/.pallwick-other.tmp"), "not ours: another pattern");
+        QCOMPARE(::mkdir(enc(path("dst/.pallwick-folder.tmp")).constData(), 0755), 0);
+        const int live = ::open(enc(path("dst/.pallwick-live00.tmp")).constData(), O_RDONLY);
+        QVERIFY(live >= 0 && ::flock(live, LOCK_EX) == 0);
+        const auto unlock = qScopeGuard([&] { ::close(live); });
+        const FsValue<int> removed = m_fs.removeLeftoverTemporaries(path("dst"));
+        QVERIFY(removed.ok());
+        QCOMPARE(removed.value, 1);
+        QCOMPARE(entries(path("dst")), (QStringList{".pallwick-folder.tmp", ".pallwick-live00.tmp",
+                                                    ".pallwick-other.tmp"}));
+        QVERIFY(!m_fs.removeLeftoverTemporaries(path("missing")).ok());
     }
 
     void copyFailureLeavesNothing_data()
@@ -116,7 +189,7 @@ private slots:
         QTest::newRow("source missing") << "src/missing" << ENOENT << "dst/file";
         QTest::newRow("source is a folder") << "src" << EISDIR << "dst/file";
         QTest::newRow("source is a fifo") << "src/fifo" << EINVAL << "dst/file";
-        QTest::newRow("destination is a folder") << "src/file" << EISDIR << "dst";
+        QTest::newRow("destination is a folder") << "src/file" << EEXIST << "dst";
     }
     void copyFailureLeavesNothing()
     {
@@ -130,16 +203,31 @@ private slots:
 
     void copyLargeSparseFile()
     {
-        // 5 GiB, mostly hole: offsets beyond 32 bits must survive the copy.
+        // 5 GiB, mostly hole, data beyond 4 GiB and a hole at the end: offsets
+        // beyond 32 bits and the trailing hole must survive the copy.
         const qint64 size = 5LL << 30;
         QFile source(path("sparse")), copy(path("copy"));
-        if (!source.open(QIODevice::WriteOnly) || !source.seek(size - 4) ||
-            source.write("tail") != 4)
+        if (!source.open(QIODevice::WriteOnly) || !source.seek(size - (1 << 20)) ||
+            source.write("data") != 4 || !source.resize(size))
             QSKIP("the file system refuses a 5 GiB sparse file");
         source.close();
         QVERIFY(m_fs.copyFile(path("sparse"), path("copy")).ok());
-        QVERIFY(copy.open(QIODevice::ReadOnly) && copy.size() == size && copy.seek(size - 4));
-        QCOMPARE(copy.read(4), QByteArray("tail"));
+        QVERIFY(copy.open(QIODevice::ReadOnly) && copy.size() == size &&
+                copy.seek(size - (1 << 20)));
+        QCOMPARE(copy.read(4), QByteArray("data"));
+        QVERIFY(statOf(enc(path("copy"))).st_blocks < 1024); // still sparse
+    }
+
+    // The space an ordinary user may fill, not the blocks kept for root.
+    void freeSpaceIsWhatAUserMayWrite()
+    {
+        struct statvfs info;
+        QCOMPARE(::statvfs(enc(m_dir->path()).constData(), &info), 0);
+        const qint64 reserved = qint64(info.f_bfree - info.f_bavail) * qint64(info.f_frsize);
+        if (reserved < (64 << 20))
+            QSKIP("the temporary folder's file system keeps no blocks for root");
+        const qint64 available = qint64(info.f_bavail) * qint64(info.f_frsize);
+        QVERIFY(qAbs(m_fs.freeSpace(m_dir->path()) - available) < reserved / 2);
     }
 
     void moveDeleteSameFileAndDriveName()
@@ -177,13 +265,35 @@ private slots:
         const auto unmount = qScopeGuard([&] { ::umount2(mnt.constData(), MNT_DETACH); });
         QVERIFY(m_fs.driveName(path("dst")) != m_fs.driveName(m_dir->path()));
 
-        // Across file systems: a full copy keeping time and mode, then the source goes.
+        // Across file systems: a full copy keeping time and mode, on disk with
+        // its name before the source goes.
         const QByteArray small(1024 * 1024, 'm'), big(5 * 1024 * 1024, 'f');
         writeWithModeAndTime(path("small"), small, 0640);
         const QString kept = modeAndTime(path("small"));
+        QStringList steps;
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            steps << QString::number(int(step));
+            if (step == PosixFileSystem::Step::FolderSynced && QFile::exists(path("changing")))
+                writeFile(path("changing"), "written again after the copy");
+        });
+        const auto unhook = qScopeGuard([] { PosixFileSystem::setStepHook({}); });
         QVERIFY(m_fs.moveFile(path("small"), path("dst/small")).ok());
         QCOMPARE(fileBytes(path("dst/small")), small);
         QCOMPARE(modeAndTime(path("dst/small")), kept);
+        using S = PosixFileSystem::Step;
+        QCOMPARE(steps,
+                 (QStringList{QString::number(int(S::FileSynced)), QString::number(int(S::Staged)),
+                              QString::number(int(S::FolderSynced)),
+                              QString::number(int(S::SourceDeleted))}));
+
+        // A source written to between the copy and the delete stays, and the
+        // copy is taken back.
+        writeFile(path("changing"), "first");
+        QCOMPARE(m_fs.moveFile(path("changing"), path("dst/changing")).error,
+                 PosixFileSystem::SourceChangedError);
+        QCOMPARE(fileBytes(path("changing")), QByteArray("written again after the copy"));
+        QVERIFY(!QFile::exists(path("dst/changing")));
+        QVERIFY(QFile::remove(path("changing")));
 
         // Full: the old destination and the source stay, nothing partial is left.
         writeFile(path("big"), big);

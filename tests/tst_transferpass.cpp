@@ -61,6 +61,35 @@ private slots:
         QTest::newRow("destination is the source folder")
             << "move overwrite same" << QStringList{stamped("NOTMOVED (EXISTS): f")}
             << "/src/f=new -> /src/f=new";
+        // Another program writes the name while the copy is under way.
+        QTest::newRow("appears during the copy")
+            << "appear" << QStringList{stamped("NOTCOPIED (EXISTS): f")}
+            << "/src/f=new -> /dst/f=theirs /src/f=new";
+        QTest::newRow("appears after the old one was deleted")
+            << "move overwrite appear" << QStringList{stamped("NOTMOVED (EXISTS): f")}
+            << "/dst/f=old /src/f=new -> /dst/f=theirs /src/f=new";
+        QTest::newRow("leftovers of a killed copy")
+            << "leftovers"
+            << QStringList{stamped("INFO: 2 temporary file(s) of an interrupted copy removed"),
+                           stamped("COPIED: f")}
+            << "/src/f=new -> /dst/f=new /src/f=new";
+        // A USB stick: "photo.jpg" finds "Photo.JPG". Nothing is replaced by
+        // or for a name in another letter case.
+        const QString collision = "ERROR: the destination folder does not tell this name apart "
+                                  "from \"Photo.JPG\", which this pass has just put there - "
+                                  "photo.jpg";
+        for (const QString options : {"ignorecase", "ignorecase overwrite"}) {
+            QTest::addRow("copy, names differing in case, %s", qPrintable(options))
+                << options << QStringList{stamped("COPIED: Photo.JPG"), stamped(collision)}
+                << "/src/Photo.JPG=1 /src/photo.jpg=2 -> /dst/Photo.JPG=1 /src/Photo.JPG=1 "
+                   "/src/photo.jpg=2";
+            QTest::addRow("move, names differing in case, %s", qPrintable(options))
+                << "move " + options << QStringList{stamped("MOVED: Photo.JPG"), stamped(collision)}
+                << "/src/Photo.JPG=1 /src/photo.jpg=2 -> /dst/Photo.JPG=1 /src/photo.jpg=2";
+        }
+        QTest::newRow("older file in another case")
+            << "ignorecase overwrite move" << QStringList{stamped("NOTMOVED (EXISTS): photo.jpg")}
+            << "/dst/PHOTO.jpg=old /src/photo.jpg=new -> /dst/PHOTO.jpg=old /src/photo.jpg=new";
     }
 
     void scenario()
@@ -72,6 +101,12 @@ private slots:
         m_host->move = options.contains("move");
         m_host->overwrite = options.contains("overwrite");
         m_host->destination = options.contains("same") ? "/src/" : "/dst";
+        m_fs->ignoreCase = options.contains("ignorecase");
+        m_fs->leftovers = options.contains("leftovers") ? 2 : 0;
+        if (options.contains("appear"))
+            m_fs->beforePlacing = [&](const QString &destination) {
+                m_fs->files[destination] = "theirs";
+            };
         const QString cancelAt = options.section("cancel:", 1).section(' ', 0, 0);
         m_host->cancel = cancelAt == "*";
         m_host->onProcessEvents = [&] {
@@ -114,6 +149,8 @@ private slots:
         QTest::newRow("move across drives") << true << "d e" << 4096LL << 5120LL << "" << false;
         QTest::newRow("unknown drives") << true << "" << 4096LL << 5120LL << "" << false;
         QTest::newRow("1: not checked") << false << "d d" << 4096LL << 0LL << "1" << true;
+        QTest::newRow("2: not checked") << true << "d e" << 4096LL << 0LL << "2" << true;
+        QTest::newRow("-1: not checked") << false << "d d" << 4096LL << -1LL << "-1" << true;
         QTest::newRow("not a number, room") << false << "d d" << 4096LL << 5121LL << "x" << true;
         QTest::newRow("not a number, full") << false << "d d" << 4096LL << 5120LL << "x" << false;
     }

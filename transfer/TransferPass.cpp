@@ -9,6 +9,8 @@
 #include "transfer/PassHost.h"
 #include "transfer/modSize.h"
 
+#include <cerrno>
+
 namespace {
 QString joinPath(const QString &folder, const QString &name)
 {
@@ -51,14 +53,23 @@ void TransferPass::run()
     m_destination = m_host.destinationFolder();
     m_move = m_host.moveSelected();
     m_sameDrive.reset();
+    m_placed.clear();
 
     BackgroundRunner runner;
     // The whole list is taken before any file is touched, so files the pass
     // itself creates or moves do not disturb it.
     // No clicks are handled yet: the job controls are not locked until the
     // list is known, and a click now would still act as Start or Stop.
+    int leftovers = 0;
     const FsValue<QStringList> listing = runner.call(
-        [this] { return m_fs.listPlainFiles(m_source); }, QEventLoop::ExcludeUserInputEvents);
+        [this, &leftovers] {
+            // Temporary files of an interrupted earlier copy only take room.
+            leftovers = m_fs.removeLeftoverTemporaries(m_destination).value;
+            return m_fs.listPlainFiles(m_source);
+        },
+        QEventLoop::ExcludeUserInputEvents);
+    if (leftovers > 0)
+        log.append(stamped(msg(msgInfo) + QStringLiteral(": ") + leftoverText(leftovers)));
     m_listingFailed = !listing.ok();
     if (m_listingFailed)
         fail(listing.description, QString());
@@ -156,9 +167,22 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     }
 
     if (exists.value) {
+        if (collidesWithPlaced(name, report))
+            return report;
         // Both folder texts may name one folder (a link, a doubled or trailing
         // separator): deleting the "destination" would destroy the source.
         if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
+            report.outcome = Report::Outcome::Kept;
+            return report;
+        }
+        // A folder that ignores case finds "Photo.JPG" for "photo.jpg"; that
+        // other file is never deleted in its place.
+        const FsValue<bool> exact = m_fs.nameExistsExactly(destPath);
+        if (!exact.ok()) {
+            report.errors << exact.description;
+            return report;
+        }
+        if (!exact.value) {
             report.outcome = Report::Outcome::Kept;
             return report;
         }
@@ -168,10 +192,7 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
             report.errors << removed.description;
             return report;
         }
-        const FsResult moved = transfer(sourcePath, destPath);
-        if (!moved.ok())
-            report.errors << moved.description;
-        report.outcome = Report::Outcome::Overwritten;
+        place(name, Report::Outcome::Overwritten, report);
         return report;
     }
 
@@ -184,11 +205,46 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     case Verdict::Transfer:
         break;
     }
-    const FsResult moved = transfer(sourcePath, destPath);
+    place(name, Report::Outcome::Done, report);
+    return report;
+}
+
+// Copies or moves one file. Neither ever replaces a file: a name taken
+// meanwhile (another program, or this pass on a folder that ignores case)
+// leaves the source as it is.
+void TransferPass::place(const QString &name, Report::Outcome done, Report &report)
+{
+    const FsResult moved = transfer(joinPath(m_source, name), joinPath(m_destination, name));
+    if (moved.error == EEXIST) {
+        if (!collidesWithPlaced(name, report))
+            report.outcome = Report::Outcome::Kept;
+        return;
+    }
     if (!moved.ok())
         report.errors << moved.description;
-    report.outcome = Report::Outcome::Done;
-    return report;
+    else
+        m_placed.insert(foldedName(name), name);
+    report.outcome = done;
+}
+
+QString TransferPass::foldedName(const QString &name)
+{
+    return name.normalized(QString::NormalizationForm_C).toCaseFolded();
+}
+
+// True (with the file's error line) when the destination entry for name is a
+// file this pass placed under another spelling of the name: the destination
+// does not tell the two apart, so the second file stays where it is.
+bool TransferPass::collidesWithPlaced(const QString &name, Report &report)
+{
+    const auto placed = m_placed.constFind(foldedName(name));
+    if (placed == m_placed.cend() || *placed == name ||
+        !m_fs.sameFile(joinPath(m_destination, name), joinPath(m_destination, *placed)))
+        return false;
+    report.errors << QStringLiteral("the destination folder does not tell this name apart from "
+                                    "\"%1\", which this pass has just put there")
+                         .arg(*placed);
+    return true;
 }
 
 TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, Report &report)
@@ -243,6 +299,14 @@ bool TransferPass::onSameDrive()
 FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath)
 {
     return m_move ? m_fs.moveFile(sourcePath, destPath) : m_fs.copyFile(sourcePath, destPath);
+}
+
+QString TransferPass::leftoverText(int count)
+{
+    QString text = languageText(QStringLiteral("t53"));
+    if (text.isEmpty())
+        text = QStringLiteral("%1 temporary file(s) of an interrupted copy removed");
+    return text.arg(count);
 }
 
 void TransferPass::fail(const QString &description, const QString &name)

@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 #include "settings/Messages.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -62,6 +63,10 @@ private:
     // touches neither the host nor the log.
     Report examine(const QString &name, bool overwrite);
     Verdict checkDestination(const QString &sourcePath, Report &report);
+    void place(const QString &name, Report::Outcome done, Report &report);
+    bool collidesWithPlaced(const QString &name, Report &report);
+    static QString foldedName(const QString &name);
+    static QString leftoverText(int count);
     bool onSameDrive();
     FsResult transfer(const QString &sourcePath, const QString &destPath);
     // The one failure handler: the error line replaces the last line.
@@ -81,6 +86,9 @@ private:
     QString m_destination;
     bool m_move = false;
     std::optional<bool> m_sameDrive; // looked up by the worker when first needed
+    // Files this pass put in the destination, by case-folded name; touched by
+    // the worker only.
+    QHash<QString, QString> m_placed;
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;

@@ -9,11 +9,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
+#include <utility>
 
 // Files in memory by cleaned path (so "/a//b" and "/a/b/" name one file),
 // drive names and free space by folder, and failures injected by operation
-// ("list", "exists", "length", "delete", "copy", "move") and path. The pass
-// waits for each worker call, so only the copy-under-way flag is shared live.
+// ("list", "exists", "length", "delete", "copy", "move") and path. With
+// ignoreCase a lookup finds a name in any letter case, as on a USB stick.
+// The pass waits for each worker call, so only the copy-under-way flag is
+// shared live.
 class MemoryFileSystem : public FileSystem
 {
 public:
@@ -22,6 +26,10 @@ public:
     {
         const FsResult f = failure("exists", path);
         return f.ok() ? FsValue<bool>::of(has(path)) : FsValue<bool>::failed(f);
+    }
+    FsValue<bool> nameExistsExactly(const QString &path) const override
+    {
+        return FsValue<bool>::of(files.contains(clean(path)));
     }
     FsValue<QStringList> listPlainFiles(const QString &folder) const override
     {
@@ -40,37 +48,31 @@ public:
     }
     bool sameFile(const QString &a, const QString &b) const override
     {
-        return has(a) && clean(a) == clean(b);
+        return has(a) && stored(a) == stored(b);
     }
     FsResult deleteFile(const QString &path) override
     {
         threads.insert(QThread::currentThread());
         const FsResult f = has(path) ? failure("delete", path) : missing();
         if (f.ok())
-            files.remove(clean(path));
+            files.remove(stored(path));
         return f;
     }
+    // Neither replaces: an old destination file must be deleted first.
     FsResult copyFile(const QString &source, const QString &destination) override
     {
         copying = true;
         QThread::msleep(copyDelayMs);
         copying = false;
-        threads.insert(QThread::currentThread());
-        const FsResult f = has(source) ? failure("copy", source) : missing();
-        if (f.ok())
-            files[clean(destination)] = files.value(clean(source));
-        return f;
+        return place("copy", source, destination, false);
     }
-    // Never replaces: an old destination file must be deleted first.
     FsResult moveFile(const QString &source, const QString &destination) override
     {
-        threads.insert(QThread::currentThread());
-        FsResult f = has(source) ? failure("move", source) : missing();
-        if (f.ok() && has(destination))
-            f = FsResult::failure(EEXIST, "File exists");
-        if (f.ok())
-            files.insert(clean(destination), files.take(clean(source)));
-        return f;
+        return place("move", source, destination, true);
+    }
+    FsValue<int> removeLeftoverTemporaries(const QString &) override
+    {
+        return FsValue<int>::of(std::exchange(leftovers, 0));
     }
     QString driveName(const QString &path) const override { return drives.value(clean(path), "d"); }
     qint64 freeSpace(const QString &path) const override
@@ -85,12 +87,40 @@ public:
     QMap<std::pair<QString, QString>, FsResult> failures;
     QSet<QThread *> threads; // where delete, copy and move ran
     int copyDelayMs = 0;
+    int leftovers = 0; // temporary files an interrupted run left
+    bool ignoreCase = false;
+    // Runs when a copy or move is complete, just before it takes its name.
+    std::function<void(const QString &destination)> beforePlacing;
     std::atomic<bool> copying{false};
 
 private:
     static QString clean(const QString &path) { return QDir::cleanPath(path); }
     static FsResult missing() { return FsResult::failure(ENOENT, "No such file or directory"); }
-    bool has(const QString &path) const { return files.contains(clean(path)); }
+    // The stored path that path finds, or "" when none.
+    QString stored(const QString &path) const
+    {
+        if (files.contains(clean(path)))
+            return clean(path);
+        if (ignoreCase)
+            for (const QString &key : files.keys())
+                if (key.compare(clean(path), Qt::CaseInsensitive) == 0)
+                    return key;
+        return {};
+    }
+    bool has(const QString &path) const { return !stored(path).isEmpty(); }
+    FsResult place(const char *op, const QString &source, const QString &destination, bool move)
+    {
+        threads.insert(QThread::currentThread());
+        FsResult f = has(source) ? failure(op, source) : missing();
+        if (!f.ok())
+            return f;
+        if (beforePlacing)
+            beforePlacing(destination);
+        if (has(destination))
+            return FsResult::failure(EEXIST, "File exists");
+        files[clean(destination)] = move ? files.take(stored(source)) : files.value(stored(source));
+        return f;
+    }
     FsResult failure(const char *op, const QString &path) const
     {
         return failures.value({QString::fromLatin1(op), clean(path)});
