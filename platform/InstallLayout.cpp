@@ -78,10 +78,13 @@ InstallLayout InstallLayout::decide(const QString &programFolder, const Environm
     layout.settingsFile =
         xdgFolder(environment.xdgConfigHome, environment.home, QStringLiteral(".config")) +
         QStringLiteral("/pallwick/") + SettingsName;
+    // A self-contained folder the user may not write to keeps its own
+    // language files beside the program.
+    const bool ownLang = isFolder(besideLang) && !isFolder(packageLang);
     layout.languageFolders = {
         xdgFolder(environment.xdgDataHome, environment.home, QStringLiteral(".local/share")) +
             QStringLiteral("/pallwick/lang"),
-        packageLang};
+        ownLang ? besideLang : packageLang};
     return layout;
 }
 

@@ -62,17 +62,21 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("writable");
         QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("languages"); // of an installed program
         const QString ini = "usr/bin/Pallwick.ini", besideLang = "usr/bin/lang/Deutsch.dat",
                       packageLang = "usr/share/pallwick/lang/Deutsch.dat";
+        const QString package = "usr/share/pallwick/lang", own = "usr/bin/lang";
         QTest::newRow("settings beside, read-only")
-            << QStringList{ini, packageLang} << false << false;
+            << QStringList{ini, packageLang} << false << false << QString();
         QTest::newRow("writable, lang beside")
-            << QStringList{besideLang, packageLang} << true << false;
-        QTest::newRow("writable, nothing anywhere") << QStringList{} << true << false;
-        QTest::newRow("read-only, nothing beside") << QStringList{} << false << true;
-        QTest::newRow("read-only package") << QStringList{packageLang} << false << true;
+            << QStringList{besideLang, packageLang} << true << false << QString();
+        QTest::newRow("writable, nothing anywhere") << QStringList{} << true << false << QString();
+        QTest::newRow("read-only, nothing beside") << QStringList{} << false << true << package;
+        QTest::newRow("read-only package") << QStringList{packageLang} << false << true << package;
         // As root, or unpacked into a prefix the user owns.
-        QTest::newRow("writable package") << QStringList{packageLang} << true << true;
+        QTest::newRow("writable package") << QStringList{packageLang} << true << true << package;
+        // A self-contained folder of root's: settings in the home, texts beside.
+        QTest::newRow("read-only, lang beside") << QStringList{besideLang} << false << true << own;
     }
 
     void decide()
@@ -80,6 +84,7 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(bool, writable);
         QFETCH(bool, installed);
+        QFETCH(QString, languages);
         makeFolders({"usr/bin"});
         for (const QString &file : files) {
             makeFolders({QFileInfo(file).path()});
@@ -91,7 +96,7 @@ private slots:
             QCOMPARE(layout.mode, InstallLayout::Mode::Installed);
             QCOMPARE(layout.settingsFile, path("config/pallwick/Pallwick.ini"));
             QCOMPARE(layout.languageFolders,
-                     (QStringList{path("data/pallwick/lang"), path("usr/share/pallwick/lang")}));
+                     (QStringList{path("data/pallwick/lang"), path(languages)}));
         } else {
             QCOMPARE(layout.mode, InstallLayout::Mode::Portable);
             QCOMPARE(layout.settingsFile, bin + "/Pallwick.ini");

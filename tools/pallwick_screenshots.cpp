@@ -1,4 +1,4 @@
-// Renders every window of the program to PNG files, offscreen, so the look of
+// Renders every window of the program and the tray menu to PNG files, offscreen, so the look of
 // the captions in each delivered language can be checked without a display.
 //
 //   pallwick_screenshots OUTDIR
@@ -7,6 +7,7 @@
 // the two job folders, the per-user store) lives in a temporary folder; the
 // user's own settings are never touched.
 
+#include "app/TrayIcon.h"
 #include "app/frmMain.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -178,6 +180,17 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
         window->Check1_Click();
         settle(window.get());
         shooter.shoot(window.get(), prefix + QStringLiteral("-main-nolog"));
+
+        // The tray menu while the schedule runs; its bar shows the tool tip.
+        {
+            TrayIcon tray(*window);
+            tray.updateMenu();
+            tray.menu()->popup(QPoint(0, 0));
+            settle(tray.menu());
+            shooter.save(tray.menu()->grab(), tray.toolTip(),
+                         prefix + QStringLiteral("-tray-menu"));
+            tray.menu()->hide();
+        }
 
         window->Check1->setChecked(true);
         window->Check1_Click();
