@@ -117,24 +117,10 @@ private slots:
         QCOMPARE(layout.languageFolders.first(), path("home/.local/share/pallwick/lang"));
     }
 
-    // The user's file wins on equal names; the package's serves the rest.
-    void languageFileLookup()
-    {
-        makeFolders({"usr/bin", "usr/share/pallwick/lang", "data/pallwick/lang"});
-        writeFile(path("usr/share/pallwick/lang/Deutsch.dat"), "");
-        writeFile(path("usr/share/pallwick/lang/English.dat"), "");
-        writeFile(path("data/pallwick/lang/English.dat"), "");
-        writeFile(path("data/pallwick/lang/Mine.dat"), "");
-        const InstallLayout layout = InstallLayout::decide(path("usr/bin"), environment(false));
-        QCOMPARE(layout.languageFile("English"), path("data/pallwick/lang/English.dat"));
-        QCOMPARE(layout.languageFile("Deutsch"), path("usr/share/pallwick/lang/Deutsch.dat"));
-        QCOMPARE(layout.languageFile("Mine"), path("data/pallwick/lang/Mine.dat"));
-        QCOMPARE(layout.languageFile("None"), path("usr/share/pallwick/lang/None.dat"));
-    }
-
     // An installed program as the user meets it: the window takes its texts
-    // from the package, Options lists both folders and saving creates the
-    // user's settings folder; nothing is written beside the program.
+    // from the package, Options lists both folders, the user's file wins on
+    // equal names, and saving creates the user's settings folder; nothing is
+    // written beside the program.
     void installedProgramAtWork()
     {
         makeFolders({"usr/bin", "usr/share/pallwick/lang", "data/pallwick/lang", "src"});
