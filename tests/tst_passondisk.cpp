@@ -8,12 +8,16 @@
 #include "transfer/TransferPass.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cstring>
 #include <sys/mount.h>
+#include <unistd.h>
 
 class PassOnDiskTest : public QObject
 {
@@ -60,6 +64,67 @@ private slots:
                                      " - big")});
         QVERIFY(QDir(path("dst")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QCOMPARE(QFileInfo(path("src/big")).size(), 1 << 20);
+    }
+
+    void caseInsensitiveDestination_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("overwrite");
+        for (const bool move : {false, true})
+            for (const bool overwrite : {false, true})
+                QTest::addRow("%s%s", move ? "move" : "copy", overwrite ? ", overwrite" : "")
+                    << move << overwrite;
+    }
+    // A folder that ignores letter case, as on a USB stick: of two source
+    // files whose names differ only in case, the second stays where it is,
+    // and an older file in another case is never deleted for it.
+    void caseInsensitiveDestination()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, overwrite);
+        if (::geteuid() != 0 || !QFile::exists("/dev/fuse"))
+            QSKIP("needs root and FUSE");
+        QVERIFY(QDir().mkpath(path("backing")));
+        QProcess fs;
+        fs.setProcessChannelMode(QProcess::ForwardedChannels);
+        fs.start("/usr/bin/python3",
+                 {QStringLiteral(PALLWICK_SOURCE_DIR "/tests/support/casefold_fs.py"),
+                  path("backing"), path("dst")});
+        const auto unmount = qScopeGuard([&] {
+            ::umount2(QFile::encodeName(path("dst")).constData(), MNT_DETACH);
+            fs.waitForFinished(5000);
+        });
+        QElapsedTimer waited;
+        waited.start();
+        while (!fileBytes("/proc/self/mounts").contains(QFile::encodeName(path("dst")) + " ")) {
+            if (fs.state() == QProcess::NotRunning || waited.elapsed() > 10000)
+                QSKIP("the FUSE folder does not mount (python3-fusepy missing?)");
+            QThread::msleep(20);
+        }
+
+        writeFile(path("src/Photo.JPG"), "first");
+        writeFile(path("src/photo.jpg"), "second");
+        writeFile(path("src/NOTES.txt"), "new notes");
+        writeFile(path("dst/notes.TXT"), "old notes");
+        TestPassHost host;
+        host.source = path("src");
+        host.destination = path("dst");
+        host.move = move;
+        host.overwrite = overwrite;
+        const QStringList lines = run(host);
+
+        const QString done = move ? "MOVED" : "COPIED", notDone = move ? "NOTMOVED" : "NOTCOPIED";
+        QVERIFY2(lines.contains(stamped(done + ": Photo.JPG")), qPrintable(lines.join('\n')));
+        QVERIFY(lines.contains(stamped(notDone + " (EXISTS): NOTES.txt")));
+        QVERIFY(lines.filter("ERROR:").size() == 1 &&
+                lines.filter("ERROR:").first().endsWith("\"Photo.JPG\", which this pass has "
+                                                        "just put there - photo.jpg"));
+        QCOMPARE(QDir(path("backing")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 (QStringList{"Photo.JPG", "notes.TXT"}));
+        QCOMPARE(fileBytes(path("backing/Photo.JPG")), QByteArray("first"));
+        QCOMPARE(fileBytes(path("backing/notes.TXT")), QByteArray("old notes"));
+        QCOMPARE(fileBytes(path("src/photo.jpg")), QByteArray("second"));
+        QCOMPARE(fileBytes(path("src/NOTES.txt")), QByteArray("new notes"));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
+#include "transfer/EventRounds.h"
 #include "transfer/TransferPass.h"
 
 #include <QFile>
@@ -109,6 +110,8 @@ private slots:
             };
         const QString cancelAt = options.section("cancel:", 1).section(' ', 0, 0);
         m_host->cancel = cancelAt == "*";
+        // Files slower than an event round are handed to the worker one by one.
+        m_fs->delayMs = cancelAt.isEmpty() ? 0 : 2 * EventRounds::IntervalMs;
         m_host->onProcessEvents = [&] {
             if (lines().endsWith((m_host->move ? "MOVING: " : "COPYING: ") + cancelAt))
                 m_host->cancel = true;
@@ -227,7 +230,7 @@ private slots:
     void fileOperationsRunOffTheUiThread()
     {
         m_fs->files = {{"/src/a", "new"}, {"/src/b", "new"}, {"/dst/a", "old"}};
-        m_fs->copyDelayMs = 300;
+        m_fs->delayMs = 300;
         m_host->overwrite = true;
         // Not one of the pass's own event points: only the wait for the worker
         // can see the copy under way and take a Cancel click meanwhile.

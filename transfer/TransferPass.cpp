@@ -6,10 +6,15 @@
 #include "transfer/ActivityLog.h"
 #include "transfer/BackgroundRunner.h"
 #include "transfer/DestinationCheck.h"
+#include "transfer/EventRounds.h"
 #include "transfer/PassHost.h"
 #include "transfer/modSize.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <cerrno>
+#include <chrono>
 
 namespace {
 QString joinPath(const QString &folder, const QString &name)
@@ -84,18 +89,7 @@ void TransferPass::run()
     } else {
         m_host.setBusy(true);
         m_host.enableControls(false, msg(count > 1 ? msgFiles : msgFile), QString::number(count));
-
-        int treated = 0;
-        for (; treated < count; ++treated) {
-            log.selectLast();
-            m_host.processEvents();
-            if (m_host.cancelRequested())
-                break;
-            log.append(QStringLiteral("Do Action"));
-            log.selectLast();
-            treatFile(files.at(treated), runner);
-        }
-
+        const int treated = treatFiles(files, runner);
         if (m_host.cancelRequested()) {
             log.append(msg(msgResult) + QStringLiteral(": ") + m_actionName + QLatin1Char(' ') +
                        QString::number(treated) + QLatin1Char(' ') +
@@ -110,19 +104,107 @@ void TransferPass::run()
     m_host.setBusyPointer(false);
 }
 
-void TransferPass::treatFile(const QString &name, BackgroundRunner &runner)
+// The worker takes the files in batches of about one event round's worth, so
+// the hand-off between the threads costs once per batch rather than once per
+// file. Between batches the window's events run and a Cancel is seen; during
+// a long batch (a big file) a timer keeps the log up to date and passes a
+// Cancel on to the worker, which stops before its next file. Returns how many
+// files were treated.
+int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
+{
+    ActivityLog &log = m_host.log();
+    const int count = static_cast<int>(files.size());
+    m_files = files;
+    m_reports.assign(size_t(count), Report());
+    m_written = 0;
+    m_progressShown = false;
+    m_inProgress = 0;
+    m_finished = 0;
+
+    std::optional<QTimer> rounds;
+    if (QCoreApplication::instance()) {
+        rounds.emplace();
+        rounds->setInterval(EventRounds::IntervalMs);
+        QObject::connect(&*rounds, &QTimer::timeout, [this] {
+            m_cancel = m_host.cancelRequested();
+            writeFinished(true);
+        });
+    }
+
+    int next = 0;
+    while (next < count) {
+        log.selectLast();
+        m_host.processEvents();
+        if (m_host.cancelRequested())
+            break;
+        // The batch's first file is treated whatever happens now: its
+        // progress line is up.
+        showProgress(next);
+        m_host.processEvents();
+        m_cancel = m_host.cancelRequested();
+        const bool overwrite = m_host.overwriteTicked();
+        if (rounds)
+            rounds->start();
+        runner.run([this, next, overwrite] { treatBatch(next, overwrite); });
+        if (rounds)
+            rounds->stop();
+        writeFinished(false);
+        next = m_written;
+    }
+    m_files.clear();
+    m_reports.clear();
+    return next;
+}
+
+// On the worker: files from first on, until a round's time has passed or a
+// Cancel came.
+void TransferPass::treatBatch(int first, bool overwrite)
+{
+    using namespace std::chrono;
+    const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
+    const int count = static_cast<int>(m_files.size());
+    for (int i = first; i < count; ++i) {
+        if (i > first && (m_cancel.load() || steady_clock::now() >= end))
+            break;
+        m_inProgress.store(i + 1);
+        m_reports[size_t(i)] = examine(m_files.at(i), overwrite);
+        m_finished.store(i + 1, std::memory_order_release);
+    }
+}
+
+// Writes the lines of the files the worker has finished, in order; from the
+// timer also the progress line of the file it works on.
+void TransferPass::writeFinished(bool showCurrent)
+{
+    const int finished = m_finished.load(std::memory_order_acquire);
+    while (m_written < finished) {
+        if (!m_progressShown)
+            showProgress(m_written);
+        writeOutcome(m_files.at(m_written), m_reports[size_t(m_written)]);
+        m_progressShown = false;
+        ++m_written;
+    }
+    if (showCurrent && !m_progressShown && m_written < m_inProgress.load()) {
+        showProgress(m_written);
+        m_host.log().selectLast();
+    }
+}
+
+// The placeholder, at once replaced by the file's progress line.
+void TransferPass::showProgress(int index)
 {
     ActivityLog &log = m_host.log();
     m_actionName = msg(m_move ? msgMoved : msgCopied);
-
-    log.removeLast();
-    log.append(msg(m_move ? msgMoving : msgCopying) + QStringLiteral(": ") + name);
+    log.append(QStringLiteral("Do Action"));
     log.selectLast();
-    m_host.processEvents();
+    log.removeLast();
+    log.append(msg(m_move ? msgMoving : msgCopying) + QStringLiteral(": ") + m_files.at(index));
+    log.selectLast();
+    m_progressShown = true;
+}
 
-    const bool overwrite = m_host.overwriteTicked();
-    const Report report = runner.call([&] { return examine(name, overwrite); });
-
+void TransferPass::writeOutcome(const QString &name, const Report &report)
+{
     if (!report.errors.isEmpty() || report.outcome == Report::Outcome::Refused)
         ++m_filesAffected;
     // Texts are taken now: a language saved during the transfer applies.

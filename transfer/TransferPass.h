@@ -7,7 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
+#include <vector>
 
 class BackgroundRunner;
 class Clock;
@@ -58,7 +60,11 @@ private:
         Failed
     };
 
-    void treatFile(const QString &name, BackgroundRunner &runner);
+    int treatFiles(const QStringList &files, BackgroundRunner &runner);
+    void treatBatch(int first, bool overwrite);
+    void writeFinished(bool showCurrent);
+    void showProgress(int index);
+    void writeOutcome(const QString &name, const Report &report);
     // All file-system work for one file; runs on the worker thread and
     // touches neither the host nor the log.
     Report examine(const QString &name, bool overwrite);
@@ -89,6 +95,16 @@ private:
     // Files this pass put in the destination, by case-folded name; touched by
     // the worker only.
     QHash<QString, QString> m_placed;
+
+    // The files of the pass and what became of them. The worker fills in a
+    // report, then counts it finished; the UI thread writes its lines.
+    QStringList m_files;
+    std::vector<Report> m_reports;
+    std::atomic<int> m_inProgress{0}; // 1 + index of the file the worker is on
+    std::atomic<int> m_finished{0};
+    std::atomic<bool> m_cancel{false};
+    int m_written = 0;            // files whose lines are written
+    bool m_progressShown = false; // for file m_written
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;

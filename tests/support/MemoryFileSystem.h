@@ -62,12 +62,13 @@ public:
     FsResult copyFile(const QString &source, const QString &destination) override
     {
         copying = true;
-        QThread::msleep(copyDelayMs);
+        QThread::msleep(delayMs);
         copying = false;
         return place("copy", source, destination, false);
     }
     FsResult moveFile(const QString &source, const QString &destination) override
     {
+        QThread::msleep(delayMs);
         return place("move", source, destination, true);
     }
     FsValue<int> removeLeftoverTemporaries(const QString &) override
@@ -86,7 +87,7 @@ public:
     QMap<QString, qint64> freeBytes; // by folder; 1 TiB when not set
     QMap<std::pair<QString, QString>, FsResult> failures;
     QSet<QThread *> threads; // where delete, copy and move ran
-    int copyDelayMs = 0;
+    int delayMs = 0; // of every copy and move
     int leftovers = 0; // temporary files an interrupted run left
     bool ignoreCase = false;
     // Runs when a copy or move is complete, just before it takes its name.
