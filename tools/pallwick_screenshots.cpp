@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QImage>
 #include <QListWidget>
 #include <QMenu>
@@ -106,15 +107,16 @@ void settle(QWidget *window)
 QImage withTitleBar(const QPixmap &content, const QString &title)
 {
     constexpr int BarHeight = 22;
-    QImage image(content.width(), content.height() + BarHeight, QImage::Format_RGB32);
+    QFont font;
+    font.setPixelSize(12);
+    // A title wider than the picture (the tray menu's tool tip) widens it.
+    const int width = qMax(content.width(), QFontMetrics(font).horizontalAdvance(title) + 12);
+    QImage image(width, content.height() + BarHeight, QImage::Format_RGB32);
     image.fill(QColor(0x3C, 0x3C, 0x3C));
     QPainter painter(&image);
-    QFont font = painter.font();
-    font.setPixelSize(12);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(6, 0, content.width() - 12, BarHeight), Qt::AlignVCenter | Qt::AlignLeft,
-                     title);
+    painter.drawText(QRect(6, 0, width - 12, BarHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
     painter.drawPixmap(0, BarHeight, content);
     return image;
 }
