@@ -183,6 +183,28 @@ private slots:
         QCOMPARE(lines(), QStringList{stamped(line)});
     }
 
+    // The setting is read for every file; a value saved during a pass, even in
+    // place and at the same size, applies to the next file.
+    void savedSettingAppliesToTheNextFile()
+    {
+        WriteIni("Options", "CheckDestination", "1");
+        QThread::msleep(2100); // old enough for its stamp to be trusted
+        m_fs->files = {{"/src/a", "new"}, {"/src/b", "new"}, {"/src/c", "new"}};
+        m_fs->freeBytes["/dst"] = 0;
+        m_fs->delayMs = 2 * EventRounds::IntervalMs; // one file per hand-off
+        m_host->onProcessEvents = [&] {
+            if (!lines().endsWith(stamped("COPIED: a")))
+                return;
+            QFile ini(modGlobal::IniFile);
+            QVERIFY(ini.open(QIODevice::ReadWrite));
+            const qint64 at = ini.readAll().indexOf("=1");
+            QVERIFY(at > 0 && ini.seek(at + 1) && ini.write("0") == 1);
+        };
+        runPass();
+        QCOMPARE(lines(), (QStringList{stamped("COPIED: a"), stamped("NOTCOPIED - NOSPACE: b"),
+                                       stamped("NOTCOPIED - NOSPACE: c")}));
+    }
+
     void failingOperation_data()
     {
         // Operation and path; "free": unknown free space. Overwrite is on, and an old "b" is

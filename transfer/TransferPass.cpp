@@ -346,8 +346,7 @@ TransferPass::Verdict TransferPass::checkDestination(const QString &sourcePath, 
         size = length.value;
     }
 
-    const QString setting = ReadIni(QStringLiteral("Options"), QStringLiteral("CheckDestination"),
-                                    QStringLiteral("0"), 256);
+    const QString setting = m_checkSetting.value();
     const std::optional<double> value = DestinationCheck::settingValue(setting);
     if (!value) {
         // Logged, then checked as if the setting were 0.

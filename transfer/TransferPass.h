@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "settings/CachedSetting.h"
 #include "settings/Messages.h"
 
 #include <QHash>
@@ -113,4 +114,8 @@ private:
 
     QString m_stamp;
     qint64 m_stampSecond = 0;
+
+    // Read for every file that needs the destination check, on the worker.
+    CachedSetting m_checkSetting{QStringLiteral("Options"), QStringLiteral("CheckDestination"),
+                                 QStringLiteral("0")};
 };
