@@ -3,8 +3,8 @@ BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 # dpkg-dev, file: the package's dependencies (dpkg-shlibdeps); desktop-file-utils:
 # its menu entry is checked by the package test.
-PACKAGES := cmake g++ make qt6-base-dev libgl-dev python3-fusepy dpkg-dev file \
-            desktop-file-utils
+PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy \
+            dpkg-dev file desktop-file-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test bench clean screenshots package

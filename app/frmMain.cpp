@@ -26,7 +26,11 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -45,6 +49,10 @@ W *place(QWidget *parent, const char *name, int left, int top, int width, int he
 constexpr int ClientWidth = 6090;
 constexpr int ClientHeightWithLog = 3705 + 30;
 constexpr int ClientHeightWithoutLog = 2685 + 30;
+
+// The entries of the interval list, in minutes.
+constexpr int IntervalChoices[] = {1,  2,   3,   5,   10,  15,  20,  30,  45,
+                                   60, 120, 180, 240, 300, 360, 420, 480, 560};
 
 } // namespace
 
@@ -115,6 +123,15 @@ void frmMain::createControls()
     Option1[0] = place<QRadioButton>(Picture1, "Option1(0)", 0, 30, 1875, 255);
     Option1[1] = place<QRadioButton>(Picture1, "Option1(1)", 0, 270, 1995, 255);
     Option1[0]->setChecked(true);
+    // One tab stop for the pair, as radio groups have: the selected option.
+    // The arrow keys still move between the two.
+    const auto tabStopOnSelected = [this] {
+        for (QRadioButton *option : Option1)
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    for (QRadioButton *option : Option1)
+        connect(option, &QRadioButton::toggled, this, tabStopOnSelected);
+    tabStopOnSelected();
 
     Check2 = place<QCheckBox>(Frame1, "Check2", 3630, 1590, 2265, 195);
     Check1 = place<QCheckBox>(Frame1, "Check1", 3630, 1830, 2295, 195);
@@ -237,6 +254,15 @@ void frmMain::LoadSettings()
         Option1[1]->setChecked(true);
     else if (action == QLatin1String("Move"))
         Option1[0]->setChecked(true);
+    // One tab stop for the pair, as radio groups have: the selected option.
+    // The arrow keys still move between the two.
+    const auto tabStopOnSelected = [this] {
+        for (QRadioButton *option : Option1)
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    for (QRadioButton *option : Option1)
+        connect(option, &QRadioButton::toggled, this, tabStopOnSelected);
+    tabStopOnSelected();
 
     const QString showLog = ReadIni(Options, QStringLiteral("ShowLog"), QStringLiteral("0"), 256);
     if (showLog == QLatin1String("0")) {
@@ -245,6 +271,9 @@ void frmMain::LoadSettings()
     } else if (showLog == QLatin1String("1")) {
         Check1->setChecked(true);
         ShowLogArea();
+    } else {
+        // Any other value leaves the box as it is; the layout must match it.
+        setLogLayout(Check1->isChecked());
     }
 
     const QString overwrite =
@@ -370,9 +399,10 @@ QString frmMain::intervalText(int minutes) const
 void frmMain::FillIntervalList()
 {
     Combo1->clear();
-    QStringList entries{QStringLiteral("1 ") + Msg[msgMinute]};
-    for (int minutes : {2, 3, 5, 10, 15, 20, 30, 45, 60, 120, 180, 240, 300, 360, 420, 480, 560})
-        entries << QString::number(minutes) + QLatin1Char(' ') + Msg[msgMinutes];
+    QStringList entries;
+    for (int minutes : IntervalChoices)
+        entries << QString::number(minutes) + QLatin1Char(' ') +
+                       (minutes == 1 ? Msg[msgMinute] : Msg[msgMinutes]);
     Combo1->addItems(entries);
 
     const QString stored = ReadIni(Options, QStringLiteral("Interval"), QStringLiteral("5"), 256);
@@ -380,6 +410,37 @@ void frmMain::FillIntervalList()
     IntervalMinutes = intervalFromText(stored).value_or(5);
     m_lastValidInterval = IntervalMinutes;
     Combo1->setEditText(intervalText(IntervalMinutes));
+    followIntervalEntry(IntervalMinutes);
+}
+
+// The list's current entry stays on the interval shown, so the opened list
+// highlights it and the arrow keys and the wheel step from it. The text
+// stays as it is; a value that is not listed leaves no entry current.
+void frmMain::followIntervalEntry(int minutes)
+{
+    const QString text = Combo1->currentText();
+    const auto *entry = std::find(std::begin(IntervalChoices), std::end(IntervalChoices), minutes);
+    Combo1->setCurrentIndex(entry == std::end(IntervalChoices)
+                                ? -1
+                                : static_cast<int>(entry - std::begin(IntervalChoices)));
+    Combo1->setEditText(text);
+}
+
+// Up and Down go to the listed interval next to the one shown, also when
+// that one was typed and is not in the list.
+void frmMain::stepInterval(bool up)
+{
+    const int shown = intervalFromText(Combo1->currentText()).value_or(m_lastValidInterval);
+    int next = -1;
+    for (int i = 0; i < static_cast<int>(std::size(IntervalChoices)); ++i) {
+        if (up ? IntervalChoices[i] < shown : IntervalChoices[i] > shown) {
+            next = i;
+            if (!up)
+                break;
+        }
+    }
+    if (next >= 0)
+        Combo1->setCurrentIndex(next);
 }
 
 void frmMain::cmdStopStart_Click()
@@ -415,6 +476,7 @@ void frmMain::startSchedule()
         // Refused: the last valid interval stays in force and is shown again.
         Combo1->setEditText(intervalText(m_lastValidInterval));
     }
+    followIntervalEntry(m_lastValidInterval);
     IntervalMinutes = m_lastValidInterval;
     setWindowTitle(titleWaiting(remainingMinutes()));
     appendStampedLine(Msg[msgStarted]);
@@ -458,6 +520,7 @@ void frmMain::Combo1_Validate()
         m_lastValidInterval = *minutes;
     else
         Combo1->setEditText(intervalText(m_lastValidInterval));
+    followIntervalEntry(m_lastValidInterval);
     MinutesElapsed = 0;
     if (Running) {
         IntervalMinutes = m_lastValidInterval;
@@ -683,6 +746,24 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
             Combo1_Validate();
+    }
+    // Up, Down and the wheel step the interval as the list would, but from
+    // the value shown. Alt+Down still opens the list; a disabled field (during
+    // a pass) takes nothing.
+    if (watched == Combo1 && Combo1->isEnabled() && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) &&
+            !(key->modifiers() & Qt::AltModifier)) {
+            stepInterval(key->key() == Qt::Key_Up);
+            return true;
+        }
+    }
+    if (watched == Combo1 && Combo1->isEnabled() && event->type() == QEvent::Wheel &&
+        Combo1->style()->styleHint(QStyle::SH_ComboBox_AllowWheelScrolling, nullptr, Combo1)) {
+        const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+        if (delta != 0)
+            stepInterval(delta > 0);
+        return true;
     }
     if (watched == cmdQuit && event->type() == QEvent::KeyPress)
         cmdQuit_KeyDown(static_cast<QKeyEvent *>(event)->key());

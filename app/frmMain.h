@@ -134,6 +134,8 @@ private:
     void appendStampedLine(const QString &text);
     void browseInto(QLineEdit *box, MsgId caption);
     void setLogLayout(bool shown);
+    void followIntervalEntry(int minutes);
+    void stepInterval(bool up);
     void setTextColor(QLineEdit *box, const QColor &color);
 
     std::unique_ptr<FileSystem> m_ownFs;

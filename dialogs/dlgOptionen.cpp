@@ -11,9 +11,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -136,15 +139,21 @@ void dlgOptionen::LoadLanguage()
 
 void dlgOptionen::FillLanguageList()
 {
-    // Plain files only, in the order the file system yields them; the list
-    // shows the newest-listed name on top. An installed program lists the
-    // user's folder and the package's, each name once.
+    // Regular files and links to regular files, hidden ones left out, in the
+    // order the file system yields them; the list shows the newest-listed
+    // name on top. A link to a folder, a FIFO or nothing is no language. An
+    // installed program lists the user's folder and the package's, each name
+    // once.
     for (const QString &path : modGlobal::layout().languageFolders) {
         const QDir folder(path);
-        const QStringList files =
-            folder.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
+        const QStringList entries =
+            folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
         const QStringList earlier = LanguageNames;
-        for (QString name : files) {
+        for (QString name : entries) {
+            struct stat info = {};
+            if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &info) != 0 ||
+                !S_ISREG(info.st_mode))
+                continue;
             name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
             if (earlier.contains(name))
                 continue;

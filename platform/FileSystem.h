@@ -5,6 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
+// Moves across file systems gathered so that one flush of the disk makes all
+// their copies durable; made by the file system that carries them out.
+class MoveBatch
+{
+public:
+    virtual ~MoveBatch() = default;
+};
+
 // Everything the program does to files and folders goes through this
 // interface, so tests can substitute a service that fails on demand.
 // Implementations must be safe to call from a worker thread: the transfer
@@ -44,7 +55,16 @@ public:
     // Moves source to destination; fails with EEXIST when the destination
     // exists. Across file systems the source is deleted only after a
     // complete, synced copy, and only when it did not change meanwhile.
-    virtual FsResult moveFile(const QString &source, const QString &destination) = 0;
+    // Given a batch, a move across file systems may only stage its copy and
+    // answer Deferred; completeMoves() then finishes it.
+    virtual FsResult moveFile(const QString &source, const QString &destination,
+                              MoveBatch *batch = nullptr) = 0;
+    static constexpr int Deferred = -1;
+    // A batch for moveFile, or none where moves are not gathered.
+    virtual std::unique_ptr<MoveBatch> newMoveBatch() { return nullptr; }
+    // Finishes the deferred moves of batch: the results in the order the
+    // moves were deferred.
+    virtual std::vector<FsResult> completeMoves(MoveBatch &) { return {}; }
     // Removes the temporary files that an interrupted copy (a killed
     // program, a power loss) left in folder, but none that a running copy
     // still writes. Returns how many went.

@@ -77,18 +77,6 @@ private:
     int m_fd;
 };
 
-// A file that must disappear again unless the operation succeeds.
-struct Removal
-{
-    QByteArray path;
-    ~Removal()
-    {
-        if (!path.isEmpty())
-            ::unlink(path.constData());
-    }
-    void cancel() { path.clear(); }
-};
-
 QByteArray folderOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -414,11 +402,11 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
 // to a named temporary file, once and then for good, when the file system
 // cannot name an unnamed one.
 FsResult copyInto(const QByteArray &source, const QByteArray &destination, struct stat &copied,
-                  bool durable, StagedFile &staged, std::optional<StagedFile> &fallback)
+                  StagedFile &staged, std::optional<StagedFile> &fallback)
 {
     const QByteArray folder = folderOf(destination);
     const bool unnamed = unnamedUsable.load(std::memory_order_relaxed);
-    FsResult result = stageCopy(source, folder, unnamed, staged, copied, durable);
+    FsResult result = stageCopy(source, folder, unnamed, staged, copied, false);
     if (!result.ok())
         return result;
     reached(PosixFileSystem::Step::Staged, destination);
@@ -427,40 +415,103 @@ FsResult copyInto(const QByteArray &source, const QByteArray &destination, struc
         return result;
     unnamedUsable = false;
     fallback.emplace();
-    result = stageCopy(source, folder, false, *fallback, copied, durable);
+    result = stageCopy(source, folder, false, *fallback, copied, false);
     if (!result.ok())
         return result;
     reached(PosixFileSystem::Step::Staged, destination);
     return fallback->place(destination);
 }
 
-// A move across file systems: the source goes only once the destination is
-// complete and on disk, and any failure undoes the destination.
-FsResult moveAcross(const QByteArray &source, const QByteArray &destination)
+// A move across file systems on its way: staged, then completed.
+struct PendingMove
 {
+    QByteArray source;
+    QByteArray destination;
     StagedFile staged;
     std::optional<StagedFile> fallback;
     struct stat copied;
-    FsResult result = copyInto(source, destination, copied, true, staged, fallback);
-    if (!result.ok())
-        return result;
-    Removal placed{destination};
+    FsResult result;
+    bool placed = false;
+};
 
-    result = syncFolder(folderOf(destination));
-    if (!result.ok())
-        return result;
+class PosixMoveBatch : public MoveBatch
+{
+public:
+    std::vector<std::unique_ptr<PendingMove>> moves;
+};
 
-    struct stat now;
-    if (::lstat(source.constData(), &now) != 0)
-        return lastError();
-    if (now.st_dev != copied.st_dev || now.st_ino != copied.st_ino ||
-        !sameContentState(now, copied))
-        return sourceChanged();
-    if (::unlink(source.constData()) != 0)
-        return lastError();
-    placed.cancel();
-    reached(PosixFileSystem::Step::SourceDeleted, source);
-    return FsResult::success();
+FsResult stageMove(PendingMove &move)
+{
+    return stageCopy(move.source, folderOf(move.destination),
+                     unnamedUsable.load(std::memory_order_relaxed), move.staged, move.copied,
+                     false);
+}
+
+// Makes the staged copies durable with one flush of their file system, or
+// one per file where that cannot be had.
+void syncStaged(const std::vector<PendingMove *> &moves)
+{
+    if (moves.empty())
+        return;
+    const bool whole = ::syncfs(moves.front()->staged.fd()) == 0;
+    for (PendingMove *move : moves) {
+        if (!whole && ::fsync(move->staged.fd()) != 0)
+            move->result = lastError();
+        else
+            reached(PosixFileSystem::Step::FileSynced, move->source);
+    }
+}
+
+// Completes staged moves: their copies are flushed to disk, then named, the
+// names flushed, and only then does each source go, if it did not change
+// since it was copied. Every failure takes the copy back and keeps the source.
+void completeStaged(const std::vector<PendingMove *> &staged)
+{
+    syncStaged(staged);
+    QList<QByteArray> folders;
+    for (PendingMove *move : staged) {
+        if (!move->result.ok())
+            continue;
+        reached(PosixFileSystem::Step::Staged, move->destination);
+        move->result = move->staged.place(move->destination);
+        if (!move->result.ok() && move->staged.unnamed() && namingUnsupported(move->result.error)) {
+            unnamedUsable = false;
+            move->fallback.emplace();
+            move->result = stageCopy(move->source, folderOf(move->destination), false,
+                                     *move->fallback, move->copied, true);
+            if (move->result.ok()) {
+                reached(PosixFileSystem::Step::Staged, move->destination);
+                move->result = move->fallback->place(move->destination);
+            }
+        }
+        move->placed = move->result.ok();
+        if (move->placed && !folders.contains(folderOf(move->destination)))
+            folders << folderOf(move->destination);
+    }
+    for (const QByteArray &folder : folders) {
+        const FsResult synced = syncFolder(folder);
+        for (PendingMove *move : staged)
+            if (move->placed && !synced.ok() && folderOf(move->destination) == folder)
+                move->result = synced;
+    }
+    for (PendingMove *move : staged) {
+        if (!move->placed)
+            continue;
+        if (move->result.ok()) {
+            struct stat now;
+            if (::lstat(move->source.constData(), &now) != 0)
+                move->result = lastError();
+            else if (now.st_dev != move->copied.st_dev || now.st_ino != move->copied.st_ino ||
+                     !sameContentState(now, move->copied))
+                move->result = sourceChanged();
+            else if (::unlink(move->source.constData()) != 0)
+                move->result = lastError();
+            else
+                reached(PosixFileSystem::Step::SourceDeleted, move->source);
+        }
+        if (!move->result.ok())
+            ::unlink(move->destination.constData());
+    }
 }
 
 // The name of path's last component with letter case and Unicode
@@ -608,10 +659,11 @@ FsResult PosixFileSystem::copyFile(const QString &source, const QString &destina
     // A copy keeps its source, so a crash can cost only the new copy, which
     // the next pass makes again: no fsync, and many small copies stay as fast
     // as cp. Only a complete file ever gets the final name.
-    return copyInto(encoded(source), encoded(destination), copied, false, staged, fallback);
+    return copyInto(encoded(source), encoded(destination), copied, staged, fallback);
 }
 
-FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination)
+FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination,
+                                   MoveBatch *batch)
 {
     const QByteArray from = encoded(source);
     const QByteArray to = encoded(destination);
@@ -626,7 +678,38 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
     struct stat st;
     if (::lstat(to.constData(), &st) == 0)
         return FsResult::fromErrno(EEXIST);
-    return moveAcross(from, to);
+
+    auto move = std::make_unique<PendingMove>();
+    move->source = from;
+    move->destination = to;
+    FsResult result = stageMove(*move);
+    if (!result.ok())
+        return result;
+    if (auto *pending = dynamic_cast<PosixMoveBatch *>(batch)) {
+        pending->moves.push_back(std::move(move));
+        return FsResult::failure(Deferred, QString());
+    }
+    completeStaged({move.get()});
+    return move->result;
+}
+
+std::unique_ptr<MoveBatch> PosixFileSystem::newMoveBatch()
+{
+    return std::make_unique<PosixMoveBatch>();
+}
+
+std::vector<FsResult> PosixFileSystem::completeMoves(MoveBatch &batch)
+{
+    auto &pending = static_cast<PosixMoveBatch &>(batch);
+    std::vector<PendingMove *> moves;
+    for (const auto &move : pending.moves)
+        moves.push_back(move.get());
+    completeStaged(moves);
+    std::vector<FsResult> results;
+    for (PendingMove *move : moves)
+        results.push_back(move->result);
+    pending.moves.clear();
+    return results;
 }
 
 FsValue<int> PosixFileSystem::removeLeftoverTemporaries(const QString &folder)

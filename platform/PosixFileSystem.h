@@ -20,7 +20,10 @@ public:
 
     FsResult deleteFile(const QString &path) override;
     FsResult copyFile(const QString &source, const QString &destination) override;
-    FsResult moveFile(const QString &source, const QString &destination) override;
+    FsResult moveFile(const QString &source, const QString &destination,
+                      MoveBatch *batch = nullptr) override;
+    std::unique_ptr<MoveBatch> newMoveBatch() override;
+    std::vector<FsResult> completeMoves(MoveBatch &batch) override;
     FsValue<int> removeLeftoverTemporaries(const QString &folder) override;
 
     // The mount point of the file system holding path.

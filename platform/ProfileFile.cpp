@@ -2,29 +2,34 @@
 
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ProfileFile {
 
 namespace {
 
-// One line of the file with its own line end ("" for a last line without one),
-// so a rewrite can put every untouched line back byte for byte.
+// One line of the file with its own line end ("" for a last line without one)
+// and its own encoding, so a rewrite can put every untouched line back byte for
+// byte: a Latin-1 comment must not decide how the UTF-8 paths beside it read.
 struct Line
 {
     QString text;
     QString eol;
+    bool latin1 = false; // the line was not valid UTF-8
 };
 
 struct Document
 {
     QList<Line> lines;
-    bool latin1 = false; // the file was not valid UTF-8
 };
 
 enum class Kind
@@ -112,58 +117,109 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+enum class Load
+{
+    Ok,
+    Missing,   // no such file, or no regular file (a FIFO, a device, a folder)
+    Unreadable // there, but a read failed or it is too large to be settings
+};
+
 // The file's bytes with plain open/read/close: the transfer pass reads a
 // setting for every file, and QFile adds several stat calls to each read.
-bool readWhole(const QString &file, QByteArray &bytes)
+// Only a regular file is opened, and without blocking, so a FIFO or a device
+// under the file's name can neither hang the program nor flood its memory.
+Load readWhole(const QString &file, QByteArray &bytes)
 {
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray path = QFile::encodeName(file);
+    struct stat info = {};
+    if (::stat(path.constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? Load::Missing : Load::Unreadable;
+    if (!S_ISREG(info.st_mode))
+        return Load::Missing;
+    if (info.st_size > MaxFileSize)
+        return Load::Unreadable;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return false;
+        return errno == ENOENT ? Load::Missing : Load::Unreadable;
+    // The name may have been swapped for something else since the stat.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return Load::Missing;
+    }
     char buffer[16384];
-    bool ok = true;
+    Load result = Load::Ok;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             bytes.append(buffer, n);
+            if (bytes.size() > MaxFileSize) { // it grew while being read
+                result = Load::Unreadable;
+                break;
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
-            ok = false;
+            result = Load::Unreadable;
             break;
         }
     }
     ::close(fd);
-    return ok;
+    return result;
 }
 
-// Reads and splits the file. False when it is missing or cannot be read.
-bool load(const QString &file, Document &doc)
+// Splits text into lines at CR, LF or CRLF.
+template <typename Text, typename Add> void splitLines(const Text &text, Add add)
 {
-    QByteArray bytes;
-    if (!readWhole(file, bytes))
-        return false;
-
-    // Keep a byte-order mark as a character so the rewrite puts it back.
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8(bytes);
-    doc.latin1 = utf8.hasError();
-    if (doc.latin1)
-        text = QString::fromLatin1(bytes);
-
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = start;
-        while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r')
             ++end;
         qsizetype next = end;
         if (next < text.size())
             next +=
-                (text[next] == u'\r' && next + 1 < text.size() && text[next + 1] == u'\n') ? 2 : 1;
-        doc.lines.append({text.sliced(start, end - start), text.sliced(end, next - end)});
+                (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
+        add(start, end, next);
         start = next;
     }
-    return true;
+}
+
+// UTF-8 text, or nothing when bytes are not valid UTF-8. A byte-order mark
+// stays a character so the rewrite puts it back.
+std::optional<QString> fromUtf8(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// Reads and splits the file.
+Load load(const QString &file, Document &doc)
+{
+    QByteArray bytes;
+    const Load result = readWhole(file, bytes);
+    if (result != Load::Ok)
+        return result;
+
+    if (const std::optional<QString> text = fromUtf8(bytes)) {
+        // The usual case, decided at once for the whole file.
+        splitLines(*text, [&](qsizetype start, qsizetype end, qsizetype next) {
+            doc.lines.append({text->sliced(start, end - start), text->sliced(end, next - end)});
+        });
+        return Load::Ok;
+    }
+    splitLines(bytes, [&](qsizetype start, qsizetype end, qsizetype next) {
+        const QByteArrayView line = QByteArrayView(bytes).sliced(start, end - start);
+        const QString eol = QString::fromLatin1(bytes.sliced(end, next - end));
+        if (const std::optional<QString> text = fromUtf8(line))
+            doc.lines.append({*text, eol, false});
+        else
+            doc.lines.append({QString::fromLatin1(line), eol, true});
+    });
+    return Load::Ok;
 }
 
 // Where section and key stand: the first matching section header, and in
@@ -207,12 +263,120 @@ QString lineEndStyle(const Document &doc)
     return QStringLiteral("\n");
 }
 
-bool fitsLatin1(const QString &text)
+QByteArray encoded(const Document &doc)
 {
-    for (QChar c : text)
-        if (c.unicode() > 0xFF)
+    QByteArray bytes;
+    for (const Line &line : doc.lines)
+        bytes += (line.latin1 ? line.text.toLatin1() : line.text.toUtf8()) + line.eol.toLatin1();
+    return bytes;
+}
+
+bool writeAll(int fd, const QByteArray &bytes, off_t at)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, bytes.size() - done, at + done);
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
             return false;
+    }
     return true;
+}
+
+// Rewrites the file through its own inode: for a folder that is not
+// writable, and for a file with other hard links, which a rename would
+// split. Room is claimed before the first byte changes, so a full disk or a
+// size limit leaves the old content; a failure after that puts it back.
+bool writeInPlace(const QByteArray &path, const QByteArray &oldBytes, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && bytes.size() > oldBytes.size()) {
+        ok = ::ftruncate(fd, bytes.size()) == 0;
+        const int reserved = ok ? ::posix_fallocate(fd, 0, bytes.size()) : 0;
+        // A file system that cannot reserve room still gets the write.
+        ok = ok && (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL);
+        if (!ok)
+            (void)::ftruncate(fd, oldBytes.size());
+    }
+    if (ok) {
+        ok = writeAll(fd, bytes, 0) && ::ftruncate(fd, bytes.size()) == 0 && ::fsync(fd) == 0;
+        if (!ok && writeAll(fd, oldBytes, 0))
+            (void)::ftruncate(fd, oldBytes.size());
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+// A hidden file beside the target (".Pallwick.ini-<random>.new", a name no
+// cleanup of the transfer's temporary files matches), created with the usual
+// permissions (0666 less the umask), or -1.
+int createTemporary(const QByteArray &folder, const QByteArray &baseName, QByteArray &name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "/." + baseName + '-' +
+               QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".new";
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+enum class Replace
+{
+    Done,
+    Failed,
+    NoRoom // the folder takes no new file: write in place instead
+};
+
+// Writes a complete new file beside the target and renames it over it, so a
+// crash leaves either the old or the new file. An existing file keeps its
+// permission bits and, where the owner can be set, its owner.
+Replace replaceAtomically(const QByteArray &path, const struct stat *existing,
+                          const QByteArray &bytes)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
+    QByteArray temporary;
+    const int fd = createTemporary(folder, path.sliced(slash + 1), temporary);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM || errno == EROFS ? Replace::NoRoom
+                                                                   : Replace::Failed;
+    bool ok = writeAll(fd, bytes, 0);
+    if (ok && existing) {
+        ok = ::fchmod(fd, existing->st_mode & 07777) == 0;
+        if (ok && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) &&
+            ::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+            // Another user's file stays theirs: change it where it is.
+            ::close(fd);
+            ::unlink(temporary.constData());
+            return Replace::NoRoom;
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.constData(), path.constData()) == 0;
+    if (!ok)
+        ::unlink(temporary.constData());
+    return ok ? Replace::Done : Replace::Failed;
+}
+
+// Where a write must go: a link to the settings file is followed, so the
+// link stays a link.
+QByteArray writeTarget(const QString &file)
+{
+    const QByteArray path = QFile::encodeName(file);
+    char resolved[PATH_MAX];
+    struct stat info = {};
+    if (::lstat(path.constData(), &info) == 0 && S_ISLNK(info.st_mode) &&
+        ::realpath(path.constData(), resolved))
+        return QByteArray(resolved);
+    return path;
 }
 
 } // namespace
@@ -221,7 +385,7 @@ QString read(const QString &file, const QString &section, const QString &key, co
              int size)
 {
     Document doc;
-    if (load(file, doc)) {
+    if (load(file, doc) == Load::Ok) {
         const Location at = locate(doc, section, key);
         if (at.key >= 0)
             return cut(valueOf(doc.lines[at.key].text, at.valueAt), size);
@@ -244,19 +408,30 @@ bool write(const QString &file, const QString &section, const QString &key,
                          (plainValue.front() == u'"' || plainValue.front() == u'\'')));
     const QString value = quote ? u'"' + plainValue + u'"' : plainValue;
 
+    const QByteArray path = writeTarget(file);
+    struct stat existing = {};
+    const bool exists = ::lstat(path.constData(), &existing) == 0;
+    // Only a regular file is rewritten: never a FIFO, a device or a folder
+    // that stands under the settings file's name.
+    if (exists && !S_ISREG(existing.st_mode))
+        return false;
     Document doc;
-    if (!load(file, doc) && QFile::exists(file))
-        return false; // there but unreadable: rewriting it would lose its content
+    if (exists && load(QFile::decodeName(path), doc) != Load::Ok)
+        return false; // unreadable or too large: rewriting it would lose its content
+    const QByteArray oldBytes = encoded(doc);
 
     const QString eol = lineEndStyle(doc);
     const Location at = locate(doc, section, key);
     if (at.key >= 0) {
         // Keep the key as spelled and the blanks after "=", replace the rest.
-        QString &text = doc.lines[at.key].text;
+        Line &line = doc.lines[at.key];
         qsizetype valueStart = at.valueAt;
-        while (valueStart < text.size() && isBlank(text[valueStart]))
+        while (valueStart < line.text.size() && isBlank(line.text[valueStart]))
             ++valueStart;
-        text = text.left(valueStart) + value;
+        const QString text = line.text.left(valueStart) + value;
+        // An unchanged line keeps its bytes, whatever its encoding.
+        if (text != line.text)
+            line = {text, line.eol, false};
     } else if (at.section >= 0) {
         const qsizetype after = at.lastKey >= 0 ? at.lastKey : at.section;
         Line &prev = doc.lines[after];
@@ -273,23 +448,21 @@ bool write(const QString &file, const QString &section, const QString &key,
         doc.lines.append({key + u'=' + value, eol});
     }
 
-    QString text;
-    for (const Line &line : doc.lines)
-        text += line.text + line.eol;
-    // A Latin-1 file stays Latin-1 while everything in it fits; otherwise the
-    // whole file becomes UTF-8 rather than losing the new characters.
-    const QByteArray bytes = doc.latin1 && fitsLatin1(text) ? text.toLatin1() : text.toUtf8();
-
-    // Unbuffered, so a short write (full disk, size limit) shows in write()'s
-    // count; a buffered QSaveFile can commit a truncated file without error.
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
+    const QByteArray bytes = encoded(doc);
+    if (exists && bytes == oldBytes)
+        return true;
+    // A file with several names keeps them all.
+    if (exists && existing.st_nlink > 1)
+        return writeInPlace(path, oldBytes, bytes);
+    switch (replaceAtomically(path, exists ? &existing : nullptr, bytes)) {
+    case Replace::Done:
+        return true;
+    case Replace::NoRoom:
+        return exists && writeInPlace(path, oldBytes, bytes);
+    case Replace::Failed:
+        break;
     }
-    return out.commit();
+    return false;
 }
 
 } // namespace ProfileFile

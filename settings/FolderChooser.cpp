@@ -90,11 +90,13 @@ FolderChooser::FolderChooser(const QString &title, const QString &startPath, QWi
 
     currentChanged();
     if (startPath.isEmpty() || !selectPath(startPath)) {
-        // Nothing selected: at least show where the user's own folders are.
+        // Nothing selected: show where the user's own folders are, and keep
+        // them in view while the tree loads and sorts its rows.
         const QModelIndex home = m_model->index(QDir::homePath());
         for (QModelIndex up = home.parent(); up.isValid(); up = up.parent())
             m_tree->expand(up);
-        m_tree->scrollTo(home);
+        m_tree->scrollTo(home, QAbstractItemView::PositionAtCenter);
+        m_followIndex = home;
     }
 }
 

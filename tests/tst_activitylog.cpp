@@ -1,9 +1,11 @@
 // The log stays bounded, and the window's list always ends up showing exactly
 // the log's lines, however its updates were batched.
+#include "platform/Clock.h"
 #include "transfer/ActivityLog.h"
 
 #include <QListWidget>
 #include <QTest>
+#include <QTimeZone>
 
 class ActivityLogTest : public QObject
 {
@@ -18,6 +20,39 @@ class ActivityLogTest : public QObject
     }
 
 private slots:
+    // The regional short date, a blank and the regional long time, with no
+    // trace of the time zone: no bracket, comma or blank left of it.
+    void stampWithoutZone_data()
+    {
+        QTest::addColumn<QString>("expected"); // empty: only the general rules
+        const char *checked[][2] = {
+            {"es_ES", "5/3/24 14:07:09"},           {"hr_HR", "05. 03. 2024. 14:07:09"},
+            {"be_BY", "5.03.24 14:07:09"},          {"zh_HK", "5/3/2024 下午2:07:09"},
+            {"sq_AL", "5.3.24 2:07:09 E PASDITES"}, {"nds_DE", "5.03.24 Klock 14.07:09"},
+            {"zh_CN", "2024/3/5 14:07:09"},         {"de_DE", "05.03.24 14:07:09"},
+            {"en_US", "3/5/24 2:07:09 PM"},         {"en_GB", "05/03/2024 14:07:09"},
+            {"fr_FR", "05/03/2024 14:07:09"},       {"ja_JP", "2024/03/05 14時07分09秒"}};
+        for (const auto &row : checked)
+            QTest::newRow(row[0]) << QString::fromUtf8(row[1]);
+        for (const char *name : {"ca_AD", "ca_ES", "ca_FR",  "ca_IT", "es_EA", "es_GQ",  "es_IC",
+                                 "eu_ES", "fa_AF", "fa_IR",  "hr_BA", "mn_MN", "nds_NL", "ps_AF",
+                                 "uz_AF", "uz_UZ", "yue_HK", "zh_MO", "zh_TW", "my_MM",  "ko_KR"})
+            QTest::newRow(name) << QString();
+    }
+    void stampWithoutZone()
+    {
+        QFETCH(QString, expected);
+        const FixedClock clock(
+            QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9), QTimeZone("Europe/Madrid")));
+        const QString stamp = logStamp(clock, QLocale(QTest::currentDataTag()));
+        if (!expected.isEmpty())
+            QCOMPARE(stamp, expected);
+        for (const char *trace : {"()", "[]", "  ", "CET", "GMT", "+01", ", ", ",\u00A0"})
+            QVERIFY2(!stamp.contains(QString::fromUtf8(trace)), qPrintable(stamp));
+        QVERIFY2(!stamp.back().isSpace() && !stamp.back().isPunct() && !stamp.front().isSpace(),
+                 qPrintable(stamp));
+    }
+
     void emptyLogOperationsAreHarmless()
     {
         MemoryLog log;
@@ -46,7 +81,7 @@ private slots:
         log.removeLast();
         log.append(QStringLiteral("done"));
         log.selectLast();
-        QCOMPARE(log.count(), ActivityLog::MaxLines);
+        QCOMPARE(log.count(), 32767);               // the fixed cap, whatever the constant says
         QCOMPARE(log.line(0), QStringLiteral("2")); // the two oldest made room
         if (deferred) {
             QCOMPARE(list.count(), 0); // nothing drawn until events run

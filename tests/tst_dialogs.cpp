@@ -1,6 +1,7 @@
 #include "app/MainWindowApi.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
+#include "platform/QtTranslations.h"
 #include "platform/Shell.h"
 #include "platform/UserStore.h"
 #include "settings/ColorValue.h"
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtWidgets>
+#include <sys/stat.h>
 
 // Records each call as "call LangFile LanguageName" at that moment, because
 // the dialog must set both variables in a particular order around the calls.
@@ -131,6 +133,12 @@ private slots:
             writeLang(name);
         const QDir lang(modGlobal::programFolder() + "/lang");
         QVERIFY(lang.mkdir("Folder.dat") && lang.mkdir(".Hidden"));
+        // A link to a language file is one; links to anything else are not.
+        QVERIFY(QFile::link("English.dat", lang.filePath("Linked.dat")));
+        QVERIFY(QFile::link("Folder.dat", lang.filePath("ToFolder.dat")));
+        QVERIFY(QFile::link("nowhere.dat", lang.filePath("Dangling.dat")));
+        QVERIFY(QFile::link("/dev/null", lang.filePath("Device.dat")));
+        QCOMPARE(::mkfifo(qPrintable(lang.filePath("Fifo.dat")), 0600), 0);
         dlgOptionen dlg(m_main);
         QStringList names = dlg.languageNames(), shownReversed;
         auto *combo = child<QComboBox>(dlg, "Combo1");
@@ -138,7 +146,7 @@ private slots:
             shownReversed << combo->itemText(i);
         QCOMPARE(shownReversed, names);
         names.sort();
-        QCOMPARE(names, QStringList({"Deutsch", "English", "English.DAT", "Old.bak"}));
+        QCOMPARE(names, QStringList({"Deutsch", "English", "English.DAT", "Linked", "Old.bak"}));
     }
 
     void backColor_data()
@@ -165,6 +173,24 @@ private slots:
         const QColor shown = text.size() > 1 ? expected.value_or(Qt::white) : Qt::white;
         QCOMPARE(child<QWidget>(dlg, "Frame1")->palette().color(QPalette::Window), shown);
         QCOMPARE(dlg.palette().color(QPalette::Window), shown);
+    }
+
+    // Qt's standard buttons speak the language asked for, and English again
+    // once that is asked for.
+    void qtTranslations()
+    {
+        const auto buttons = [] {
+            QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No |
+                                 QDialogButtonBox::Cancel);
+            return box.button(QDialogButtonBox::Yes)->text() +
+                   box.button(QDialogButtonBox::No)->text() +
+                   box.button(QDialogButtonBox::Cancel)->text();
+        };
+        QVERIFY2(QtTranslations::install(QLocale(QLocale::German, QLocale::Germany)),
+                 "Qt's German translations are not installed");
+        QCOMPARE(buttons(), "&Ja&NeinAbbrechen");
+        QtTranslations::install(QLocale(QLocale::C));
+        QCOMPARE(buttons(), "&Yes&NoCancel");
     }
 
     // Missing texts stay empty; the fixed texts and the links still work, even

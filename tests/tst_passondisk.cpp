@@ -66,6 +66,32 @@ private slots:
         QCOMPARE(QFileInfo(path("src/big")).size(), 1 << 20);
     }
 
+    // To another file system in gathered batches: every file arrives, every
+    // source goes, each with its own line.
+    void moveToAnotherFileSystem()
+    {
+        const QByteArray mount = QFile::encodeName(path("dst"));
+        if (::mount("tmpfs", mount.constData(), "tmpfs", 0, "size=16m") != 0)
+            QSKIP("needs root and a working tmpfs mount");
+        const auto unmount = qScopeGuard([&] { ::umount2(mount.constData(), MNT_DETACH); });
+        QStringList expected;
+        for (int i = 0; i < 300; ++i) {
+            const QString name = QString::asprintf("f%03d", i);
+            writeFile(path("src/") + name, name.toUtf8().repeated(100));
+            expected << stamped("MOVED: " + name);
+        }
+        TestPassHost host;
+        host.source = path("src");
+        host.destination = path("dst");
+        host.move = true;
+        QStringList lines = run(host);
+        lines.sort();
+        QCOMPARE(lines, expected);
+        QVERIFY(QDir(path("src")).isEmpty());
+        QCOMPARE(QDir(path("dst")).count(), 302u); // with . and ..
+        QCOMPARE(fileBytes(path("dst/f123")), QByteArray("f123").repeated(100));
+    }
+
     void caseInsensitiveDestination_data()
     {
         QTest::addColumn<bool>("move");

@@ -295,6 +295,42 @@ private slots:
         QVERIFY(!QFile::exists(path("dst/changing")));
         QVERIFY(QFile::remove(path("changing")));
 
+        // Gathered moves: one flush for all copies, then the names, then the
+        // sources; one that changed and one whose name was taken stay.
+        for (const char *name : {"one", "changes", "taken"})
+            writeFile(path(name), name);
+        steps.clear();
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &file) {
+            steps << QString::number(int(step));
+            if (step == PosixFileSystem::Step::FileSynced && file.endsWith("/changes"))
+                writeFile(path("changes"), "changed after its copy");
+            if (step == PosixFileSystem::Step::Staged && file.endsWith("/taken"))
+                writeFile(path("dst/taken"), "theirs");
+        });
+        const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
+        for (const char *name : {"one", "changes", "taken"})
+            QCOMPARE(m_fs.moveFile(path(name), path("dst/") + name, batch.get()).error,
+                     FileSystem::Deferred);
+        QCOMPARE(entries(path("dst")), QStringList{"small"}); // nothing named yet
+        const std::vector<FsResult> results = m_fs.completeMoves(*batch);
+        QCOMPARE(results.size(), size_t(3));
+        QVERIFY(results[0].ok());
+        QCOMPARE(results[1].error, PosixFileSystem::SourceChangedError);
+        QCOMPARE(results[2].error, EEXIST);
+        const QString synced = QString::number(int(S::FileSynced)),
+                      staged = QString::number(int(S::Staged)),
+                      folder = QString::number(int(S::FolderSynced)),
+                      deleted = QString::number(int(S::SourceDeleted));
+        QCOMPARE(steps,
+                 (QStringList{synced, synced, synced, staged, staged, staged, folder, deleted}));
+        QCOMPARE(entries(path("dst")), (QStringList{"one", "small", "taken"}));
+        QCOMPARE(fileBytes(path("dst/taken")), QByteArray("theirs"));
+        QCOMPARE(fileBytes(path("changes")), QByteArray("changed after its copy"));
+        QCOMPARE(fileBytes(path("taken")), QByteArray("taken"));
+        QVERIFY(!QFile::exists(path("one")));
+        for (const char *name : {"changes", "taken", "dst/one", "dst/taken"})
+            QVERIFY(QFile::remove(path(name)));
+
         // Full: the old destination and the source stay, nothing partial is left.
         writeFile(path("big"), big);
         QCOMPARE(m_fs.copyFile(path("big"), path("dst/small")).error, ENOSPC);

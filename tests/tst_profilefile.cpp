@@ -8,7 +8,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Every read looks up key "Key" in section "Sec"; every write sets k=v.
 class TestProfileFile : public QObject
@@ -20,8 +23,26 @@ class TestProfileFile : public QObject
     // Only the file itself: a leftover temporary would show here.
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
+    // The result of write() under a file-size limit that holds even for root.
+    static bool writeWithSizeLimit(const QString &file, const QString &value)
+    {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit small{64, saved.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = ProfileFile::write(file, "s", "k", value);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        return written;
+    }
+
 private slots:
-    void init() { QFile::remove(path()); }
+    void init()
+    {
+        QFile::remove(path());
+        QFile::remove(path("other"));
+    }
 
     void read_data()
     {
@@ -41,7 +62,10 @@ private slots:
         row("CRLF", "[Sec]\r\na=1\r\nKey=2\r\n", "", "2");
         row("CR only", "[Sec]\ra=1\rKey=2\r", "", "2");
         row("UTF-8", "[Sec]\nKey=Gr\xC3\xB6\xC3\x9F\x65\n", "", QStringLiteral("Größe"));
-        row("8-bit file read as Latin-1", "[Sec]\nKey=Gr\xF6\xDF\x65\n", "", "Größe");
+        row("8-bit line read as Latin-1", "[Sec]\nKey=Gr\xF6\xDF\x65\n", "", "Größe");
+        row("a Latin-1 comment leaves UTF-8 lines UTF-8",
+            "; Gr\xF6\xDF\x65\n[Sec]\nKey=Gr\xC3\xBC\xC3\x9F\x65\n", "", "Grüße");
+        row("single quotes removed", "[Sec]\nKey='a b'\n", "", "a b");
         row("cut to 255", "[Sec]\nKey=" + QByteArray(300, 'p') + "\n", "", QString(255, u'p'));
         row("missing file, default loses trailing blanks only", QByteArray(), "  a b \t ", "  a b");
         row("missing key; key in a later section", "[Sec]\nOther=1\n[b]\nKey=2\n", "d ", "d");
@@ -73,6 +97,9 @@ private slots:
             "[a]\nx=1\n; note\ny=2\nk=v\n\n; about b\n[b]\nz=3\n");
         row("new section at end", "[a]\nx=1\n", "b", "[a]\nx=1\n[b]\nk=v\n");
         row("new section, last line lacked line end", "[a]\nx=1", "b", "[a]\nx=1\n[b]\nk=v\n");
+        row("other lines keep indentation, blanks and encoding",
+            "  [a]\n\t x = 1 \n; caf\xE9\n  k\t=\told  \n y = Gr\xC3\xBC\xC3\x9F\x65", "a",
+            "  [a]\n\t x = 1 \n; caf\xE9\n  k\t=\tv\n y = Gr\xC3\xBC\xC3\x9F\x65");
         row("CRLF stays CRLF", "[a]\r\nx=1\r\n[b]\r\n", "a", "[a]\r\nx=1\r\nk=v\r\n[b]\r\n");
     }
     void write()
@@ -96,24 +123,129 @@ private slots:
         }
     }
 
-    // Neither a refused value nor a write that breaks off half way (here: the
-    // file-size limit, which holds even for root) may touch the old file.
+    // A changed line is UTF-8, whatever it was; writing the value a Latin-1
+    // line already holds leaves its bytes alone.
+    void changedLinesBecomeUtf8()
+    {
+        writeFile(path(), "[s]\nk=\xE4\nl=\xE4\n");
+        QVERIFY(ProfileFile::write(path(), "s", "k", "ä"));
+        QVERIFY(ProfileFile::write(path(), "s", "l", "ü"));
+        QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=\xE4\nl=\xC3\xBC\n"));
+        QCOMPARE(ProfileFile::read(path(), "s", "k", "", 256) +
+                     ProfileFile::read(path(), "s", "l", "", 256),
+                 "äü");
+    }
+
+    // Neither a refused value nor a write that breaks off half way may touch
+    // the old file, whether it is replaced or, having a second hard link,
+    // rewritten in place.
+    void refusedOrFailedWriteKeepsOldFile_data()
+    {
+        QTest::addColumn<bool>("hardLinked");
+        QTest::newRow("replaced") << false;
+        QTest::newRow("in place") << true;
+    }
     void refusedOrFailedWriteKeepsOldFile()
     {
+        QFETCH(bool, hardLinked);
         writeFile(path(), "[s]\nk=old\n");
+        if (hardLinked)
+            QCOMPARE(::link(qPrintable(path()), qPrintable(path("other"))), 0);
         QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\nCheckDestination=1"));
         QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\rb"));
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const rlimit small{64, saved.rlim_max};
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool written = ProfileFile::write(path(), "s", "k", QString(200, u'x'));
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-        QVERIFY(!written);
+        QVERIFY(!writeWithSizeLimit(path(), QString(200, u'x')));
         QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=old\n"));
-        QCOMPARE(files(), QStringList{"test.ini"});
+        QCOMPARE(files().size(), hardLinked ? 2 : 1);
+    }
+
+    // A write never splits a hard-linked file, follows a symbolic link, and
+    // keeps the permission bits and (where it may be set) the owner.
+    void writeKeepsLinksAndPermissions()
+    {
+        writeFile(path(), "[s]\nk=old\n");
+        QCOMPARE(::chmod(qPrintable(path()), 0604), 0);
+        const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+        QCOMPARE(::chown(qPrintable(path()), owner, -1), 0);
+        QCOMPARE(::link(qPrintable(path()), qPrintable(path("other"))), 0);
+        QVERIFY(ProfileFile::write(path(), "s", "k", "linked"));
+        QCOMPARE(fileBytes(path("other")), QByteArray("[s]\nk=linked\n"));
+        QFile::remove(path("other"));
+        QVERIFY(QFile::link(path(), path("link.ini")));
+        QVERIFY(ProfileFile::write(path("link.ini"), "s", "k", "replaced"));
+        QVERIFY(QFileInfo(path("link.ini")).isSymLink());
+        QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=replaced\n"));
+        struct stat info = {};
+        QCOMPARE(::stat(qPrintable(path()), &info), 0);
+        QCOMPARE(info.st_mode & 07777, 0604u);
+        QCOMPARE(info.st_uid, owner);
+        QCOMPARE(files(), QStringList({"link.ini", "test.ini"}));
+    }
+
+    // Whatever stands under the file's name, a read neither hangs nor floods
+    // the memory, and only a readable regular file is ever rewritten.
+    void onlySaneRegularFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"FIFO", "link to /dev/zero", "folder", "too big", "at the limit"})
+            QTest::newRow(kind) << QString(kind);
+    }
+    void onlySaneRegularFiles()
+    {
+        QFETCH(QString, kind);
+        const bool sane = kind == "at the limit";
+        const QString file = path("odd.ini");
+        const QByteArray head = "[Sec]\nKey=1\n";
+        QByteArray content = head + QByteArray(ProfileFile::MaxFileSize - head.size(), ';');
+        if (kind == "FIFO")
+            QCOMPARE(::mkfifo(qPrintable(file), 0600), 0);
+        else if (kind == "link to /dev/zero")
+            QVERIFY(QFile::link("/dev/zero", file));
+        else if (kind == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("odd.ini"));
+        else
+            writeFile(file, sane ? content : content + ';');
+        const auto cleanup = qScopeGuard([&] {
+            QFile::remove(file);
+            QDir(dir.path()).rmdir("odd.ini");
+        });
+        alarm(20); // a blocking open or read ends the test instead of hanging it
+        QCOMPARE(ProfileFile::read(file, "Sec", "Key", "d", 256), sane ? "1" : "d");
+        QCOMPARE(ProfileFile::write(file, "Sec", "Key", "2"), sane);
+        alarm(0);
+        QCOMPARE(ProfileFile::read(file, "Sec", "Key", "d", 256), sane ? "2" : "d");
+        if (kind == "too big")
+            QCOMPARE(QFileInfo(file).size(), content.size() + 1);
+    }
+
+    // A folder that takes no new file (here: read-only) with a writable file
+    // in it: the file is written in place. As root the permission bits do not
+    // bite, so the folder becomes a read-only mount around a writable file.
+    void readOnlyFolderWithWritableFile()
+    {
+        const QString folder = path("ro");
+        const QString file = folder + "/Pallwick.ini";
+        QVERIFY(QDir(dir.path()).mkdir("ro"));
+        const QByteArray ro = QFile::encodeName(folder), rw = QFile::encodeName(file);
+        if (::geteuid() != 0) {
+            writeFile(file, "[s]\nk=old\n");
+            QCOMPARE(::chmod(ro, 0555), 0);
+        } else if (::mount("tmpfs", ro, "tmpfs", 0, "size=1m") != 0) {
+            QSKIP("as root this needs a tmpfs mount, which failed here");
+        } else {
+            writeFile(file, "[s]\nk=old\n");
+            QVERIFY(::mount(rw, rw, nullptr, MS_BIND, nullptr) == 0);
+            QVERIFY(::mount(nullptr, ro, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+        }
+        const auto restore = qScopeGuard([&] {
+            ::umount2(rw, MNT_DETACH);
+            ::umount2(ro, MNT_DETACH);
+            ::chmod(ro, 0755);
+        });
+        QVERIFY2(!QFile(folder + "/probe").open(QIODevice::WriteOnly), "the folder is writable");
+        QVERIFY(ProfileFile::write(file, "s", "k", "new"));
+        QVERIFY(ProfileFile::write(file, "s", "added", "longer than before"));
+        QCOMPARE(fileBytes(file), QByteArray("[s]\nk=new\nadded=longer than before\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Pallwick.ini"});
     }
 
     void iniHandler()

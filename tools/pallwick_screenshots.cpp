@@ -11,10 +11,13 @@
 #include "app/frmMain.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
+#include "platform/QtTranslations.h"
 #include "platform/UserStore.h"
+#include "settings/modIniHandler.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -158,6 +161,25 @@ private:
     bool m_ok = true;
 };
 
+// Takes a picture of the next modal window the program opens, once it has
+// had a moment to fill itself (the folder tree loads in the background),
+// then closes it as Cancel or No would.
+void shootNextModal(Shooter &shooter, const QString &name)
+{
+    auto *timer = new QTimer;
+    auto rounds = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, rounds, name, &shooter] {
+        auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!modal || ++*rounds < 15)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        shooter.shoot(modal, name);
+        modal->reject();
+    });
+    timer->start(20);
+}
+
 std::unique_ptr<frmMain> openMain(const Workspace &ws)
 {
     frmMain::Environment environment;
@@ -208,7 +230,13 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
         settle(&about);
         shooter.shoot(&about, prefix + QStringLiteral("-about"));
         about.hide();
-        window->hide();
+
+        // The standard buttons of the folder picker and of the exit question.
+        shootNextModal(shooter, prefix + QStringLiteral("-folderpicker"));
+        window->cmdFrom_Click();
+        WriteIni(QStringLiteral("Options"), QStringLiteral("Question"), QStringLiteral("1"));
+        shootNextModal(shooter, prefix + QStringLiteral("-exitquestion"));
+        window->close();
     }
 
     // During a pass: Start runs one at once, and the pass lets events run
@@ -279,7 +307,10 @@ int main(int argc, char *argv[])
     UserStore::setLocation(ws.store());
 
     Shooter shooter(args[1]);
+    // Qt's own texts follow the language shown, as they follow the desktop's.
+    QtTranslations::install(QLocale(QLocale::German, QLocale::Germany));
     shootLanguage(ws, shooter, QStringLiteral("Deutsch"), QStringLiteral("de"));
+    QtTranslations::install(QLocale(QLocale::English, QLocale::UnitedStates));
     shootLanguage(ws, shooter, QStringLiteral("English"), QStringLiteral("en"));
 
     // The desktop's button colour instead of white (F12 on the Quit button).

@@ -4,7 +4,6 @@
 
 #include <QListWidget>
 #include <QLocale>
-#include <QRegularExpression>
 
 void ActivityLog::append(const QString &line)
 {
@@ -97,20 +96,47 @@ void ListWidgetLog::flush()
 }
 
 namespace {
-// Qt's long time format names the time zone ("t"); the log shows none.
-QString longTimeFormatWithoutZone(const QLocale &locale)
+// Qt's long time format names the time zone ("t"); the log shows none. The
+// zone goes together with what only frames it: blanks, brackets, a comma
+// ("H:mm:ss (t)", "HH:mm:ss, t", "APh:mm:ss [t]", "t HH:mm:ss").
+QString longTimeFormatWithoutZone(const QString &format)
 {
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
-    return format.trimmed();
+    const auto framing = [](QChar c) {
+        return c.isSpace() || c == u',' || c == u'\u060C' || c == u'\uFF0C' || c == u'(' ||
+               c == u')' || c == u'[' || c == u']' || c == u'\uFF08' || c == u'\uFF09';
+    };
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        if (quoted || c != u't') {
+            out += c;
+            continue;
+        }
+        while (i + 1 < format.size() && format[i + 1] == u't')
+            ++i;
+        qsizetype cut = out.size();
+        while (cut > 0 && framing(out[cut - 1]))
+            --cut;
+        out.truncate(cut);
+        qsizetype next = i + 1;
+        while (next < format.size() && framing(format[next]))
+            ++next;
+        // A zone between two fields leaves one blank between them.
+        if (cut > 0 && next < format.size())
+            out += u' ';
+        i = next - 1;
+    }
+    return out;
 }
 } // namespace
 
-QString logStamp(const Clock &clock)
+QString logStamp(const Clock &clock, const QLocale &locale)
 {
-    const QLocale locale = QLocale::system();
-    const QDate date = clock.now().date();
-    const QTime time = clock.now().time();
-    return locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(time, longTimeFormatWithoutZone(locale));
+    const QDateTime now = clock.now();
+    return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(now.time(),
+                           longTimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -81,4 +82,4 @@ private:
 
 // "<regional short date> <regional long time>", the stamp in front of most
 // log lines. The time has no time-zone name.
-QString logStamp(const Clock &clock);
+QString logStamp(const Clock &clock, const QLocale &locale = QLocale::system());

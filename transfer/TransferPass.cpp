@@ -163,13 +163,31 @@ void TransferPass::treatBatch(int first, bool overwrite)
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
     const int count = static_cast<int>(m_files.size());
-    for (int i = first; i < count; ++i) {
-        if (i > first && (m_cancel.load() || steady_clock::now() >= end))
+    // Moves to another file system wait for one flush of the batch's copies.
+    const std::unique_ptr<MoveBatch> batch = m_move ? m_fs.newMoveBatch() : nullptr;
+    m_moveBatch = batch.get();
+    int i = first;
+    for (; i < count; ++i) {
+        if (i > first && (m_cancel.load() || steady_clock::now() >= end ||
+                          m_deferred.size() >= MaxDeferredMoves))
             break;
         m_inProgress.store(i + 1);
+        m_current = i;
         m_reports[size_t(i)] = examine(m_files.at(i), overwrite);
-        m_finished.store(i + 1, std::memory_order_release);
+        // A file whose move waits is not finished, nor is any after it.
+        if (m_deferred.empty())
+            m_finished.store(i + 1, std::memory_order_release);
     }
+    if (batch && !m_deferred.empty()) {
+        const std::vector<FsResult> results = m_fs.completeMoves(*batch);
+        for (size_t k = 0; k < m_deferred.size(); ++k) {
+            const Deferred &move = m_deferred[k];
+            settle(m_files.at(move.index), move.done, results.at(k), m_reports[size_t(move.index)]);
+        }
+        m_deferred.clear();
+        m_finished.store(i, std::memory_order_release);
+    }
+    m_moveBatch = nullptr;
 }
 
 // Writes the lines of the files the worker has finished, in order; from the
@@ -237,8 +255,28 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
 TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
 {
     Report report;
-    const QString sourcePath = joinPath(m_source, name);
     const QString destPath = joinPath(m_destination, name);
+    if (m_move) {
+        // A move learns from the rename itself whether the name is taken, so
+        // the existence test is asked only where no rename was tried.
+        const Verdict verdict = checkDestination(joinPath(m_source, name), report);
+        if (verdict == Verdict::Transfer && place(name, Report::Outcome::Done, report))
+            return report;
+        const FsValue<bool> exists =
+            verdict == Verdict::Transfer ? FsValue<bool>::of(true) : m_fs.fileExists(destPath);
+        if (!exists.ok()) {
+            report.errors << exists.description;
+            return report;
+        }
+        if (!exists.value) {
+            if (verdict == Verdict::Refuse)
+                report.outcome = Report::Outcome::Refused;
+            return report;
+        }
+        report.errors.clear(); // the check has no say over a file that is there
+        treatExisting(name, overwrite, report);
+        return report;
+    }
 
     // A failed test is never answered with a guess: the file keeps its error
     // line and stays as it is.
@@ -247,38 +285,11 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
         report.errors << exists.description;
         return report;
     }
-
     if (exists.value) {
-        if (collidesWithPlaced(name, report))
-            return report;
-        // Both folder texts may name one folder (a link, a doubled or trailing
-        // separator): deleting the "destination" would destroy the source.
-        if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
-            report.outcome = Report::Outcome::Kept;
-            return report;
-        }
-        // A folder that ignores case finds "Photo.JPG" for "photo.jpg"; that
-        // other file is never deleted in its place.
-        const FsValue<bool> exact = m_fs.nameExistsExactly(destPath);
-        if (!exact.ok()) {
-            report.errors << exact.description;
-            return report;
-        }
-        if (!exact.value) {
-            report.outcome = Report::Outcome::Kept;
-            return report;
-        }
-        const FsResult removed = m_fs.deleteFile(destPath);
-        if (!removed.ok()) {
-            // Nothing else is tried for this file; the next pass retries it.
-            report.errors << removed.description;
-            return report;
-        }
-        place(name, Report::Outcome::Overwritten, report);
+        treatExisting(name, overwrite, report);
         return report;
     }
-
-    switch (checkDestination(sourcePath, report)) {
+    switch (checkDestination(joinPath(m_source, name), report)) {
     case Verdict::Failed:
         return report;
     case Verdict::Refuse:
@@ -287,19 +298,68 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     case Verdict::Transfer:
         break;
     }
-    place(name, Report::Outcome::Done, report);
+    if (!place(name, Report::Outcome::Done, report))
+        nameTaken(name, report);
     return report;
 }
 
-// Copies or moves one file. Neither ever replaces a file: a name taken
-// meanwhile (another program, or this pass on a folder that ignores case)
-// leaves the source as it is.
-void TransferPass::place(const QString &name, Report::Outcome done, Report &report)
+// A file whose name the destination holds: kept, or replaced when overwriting.
+void TransferPass::treatExisting(const QString &name, bool overwrite, Report &report)
 {
-    const FsResult moved = transfer(joinPath(m_source, name), joinPath(m_destination, name));
+    const QString sourcePath = joinPath(m_source, name);
+    const QString destPath = joinPath(m_destination, name);
+    if (collidesWithPlaced(name, report))
+        return;
+    // Both folder texts may name one folder (a link, a doubled or trailing
+    // separator): deleting the "destination" would destroy the source.
+    if (!overwrite || m_fs.sameFile(sourcePath, destPath)) {
+        report.outcome = Report::Outcome::Kept;
+        return;
+    }
+    // A folder that ignores case finds "Photo.JPG" for "photo.jpg"; that
+    // other file is never deleted in its place.
+    const FsValue<bool> exact = m_fs.nameExistsExactly(destPath);
+    if (!exact.ok()) {
+        report.errors << exact.description;
+        return;
+    }
+    if (!exact.value) {
+        report.outcome = Report::Outcome::Kept;
+        return;
+    }
+    const FsResult removed = m_fs.deleteFile(destPath);
+    if (!removed.ok()) {
+        // Nothing else is tried for this file; the next pass retries it.
+        report.errors << removed.description;
+        return;
+    }
+    if (!place(name, Report::Outcome::Overwritten, report))
+        nameTaken(name, report);
+}
+
+// Copies or moves one file; false, with nothing done, when the name is taken.
+// Neither ever replaces a file: a name taken meanwhile (another program, or
+// this pass on a folder that ignores case) leaves the source as it is.
+bool TransferPass::place(const QString &name, Report::Outcome done, Report &report)
+{
+    const QString source = joinPath(m_source, name), destination = joinPath(m_destination, name);
+    const FsResult moved = m_move ? m_fs.moveFile(source, destination, m_moveBatch)
+                                  : m_fs.copyFile(source, destination);
+    if (moved.error == FileSystem::Deferred) {
+        m_deferred.push_back({m_current, done});
+        return true;
+    }
+    if (moved.error == EEXIST)
+        return false;
+    settle(name, done, moved, report);
+    return true;
+}
+
+void TransferPass::settle(const QString &name, Report::Outcome done, const FsResult &moved,
+                          Report &report)
+{
     if (moved.error == EEXIST) {
-        if (!collidesWithPlaced(name, report))
-            report.outcome = Report::Outcome::Kept;
+        nameTaken(name, report);
         return;
     }
     if (!moved.ok())
@@ -307,6 +367,14 @@ void TransferPass::place(const QString &name, Report::Outcome done, Report &repo
     else
         m_placed.insert(foldedName(name), name);
     report.outcome = done;
+}
+
+// The name was free when tested and taken when the file was to get it: the
+// file stays where it is, as for a file that was there before.
+void TransferPass::nameTaken(const QString &name, Report &report)
+{
+    if (!collidesWithPlaced(name, report))
+        report.outcome = Report::Outcome::Kept;
 }
 
 QString TransferPass::foldedName(const QString &name)
@@ -375,11 +443,6 @@ bool TransferPass::onSameDrive()
         m_sameDrive = !destDrive.isEmpty() && destDrive == m_fs.driveName(m_source);
     }
     return *m_sameDrive;
-}
-
-FsResult TransferPass::transfer(const QString &sourcePath, const QString &destPath)
-{
-    return m_move ? m_fs.moveFile(sourcePath, destPath) : m_fs.copyFile(sourcePath, destPath);
 }
 
 QString TransferPass::leftoverText(int count)

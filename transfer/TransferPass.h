@@ -15,6 +15,7 @@
 class BackgroundRunner;
 class Clock;
 class FileSystem;
+class MoveBatch;
 class PassHost;
 
 // One pass over the source folder: copies or moves every plain file into the
@@ -70,12 +71,14 @@ private:
     // touches neither the host nor the log.
     Report examine(const QString &name, bool overwrite);
     Verdict checkDestination(const QString &sourcePath, Report &report);
-    void place(const QString &name, Report::Outcome done, Report &report);
+    void treatExisting(const QString &name, bool overwrite, Report &report);
+    bool place(const QString &name, Report::Outcome done, Report &report);
+    void nameTaken(const QString &name, Report &report);
+    void settle(const QString &name, Report::Outcome done, const FsResult &moved, Report &report);
     bool collidesWithPlaced(const QString &name, Report &report);
     static QString foldedName(const QString &name);
     static QString leftoverText(int count);
     bool onSameDrive();
-    FsResult transfer(const QString &sourcePath, const QString &destPath);
     // The one failure handler: the error line replaces the last line.
     void fail(const QString &description, const QString &name);
     // Writes the outcome line unless the file already has its error line.
@@ -93,6 +96,17 @@ private:
     QString m_destination;
     bool m_move = false;
     std::optional<bool> m_sameDrive; // looked up by the worker when first needed
+    // Moves of the current batch that wait for its flush (worker only).
+    struct Deferred
+    {
+        int index;
+        Report::Outcome done;
+    };
+    static constexpr size_t MaxDeferredMoves = 64; // each holds a file open
+    MoveBatch *m_moveBatch = nullptr;
+    std::vector<Deferred> m_deferred;
+    int m_current = 0; // index of the file examine() works on
+
     // Files this pass put in the destination, by case-folded name; touched by
     // the worker only.
     QHash<QString, QString> m_placed;

@@ -66,7 +66,7 @@ public:
         copying = false;
         return place("copy", source, destination, false);
     }
-    FsResult moveFile(const QString &source, const QString &destination) override
+    FsResult moveFile(const QString &source, const QString &destination, MoveBatch *) override
     {
         QThread::msleep(delayMs);
         return place("move", source, destination, true);
@@ -87,8 +87,8 @@ public:
     QMap<QString, qint64> freeBytes; // by folder; 1 TiB when not set
     QMap<std::pair<QString, QString>, FsResult> failures;
     QSet<QThread *> threads; // where delete, copy and move ran
-    int delayMs = 0; // of every copy and move
-    int leftovers = 0; // temporary files an interrupted run left
+    int delayMs = 0;         // of every copy and move
+    int leftovers = 0;       // temporary files an interrupted run left
     bool ignoreCase = false;
     // Runs when a copy or move is complete, just before it takes its name.
     std::function<void(const QString &destination)> beforePlacing;

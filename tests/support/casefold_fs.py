@@ -118,4 +118,4 @@ class CaseFolding(Operations):
 
 if __name__ == '__main__':
     FUSE(CaseFolding(os.path.abspath(sys.argv[1])), sys.argv[2], foreground=True,
-         nothreads=True, use_ino=True)
+         nothreads=True, use_ino=True, hard_remove=True)
