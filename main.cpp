@@ -1,13 +1,14 @@
-#include "app/frmMain.h"
+#include "app/CommandLine.h"
 #include "platform/QtTranslations.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // --once, --help and --version run without a display.
+    if (const std::optional<int> status = CommandLine::runWithoutWindow(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QtTranslations::install();
-    frmMain window(QCoreApplication::arguments().mid(1));
-    window.show();
-    return app.exec();
+    return CommandLine::runWindow(app);
 }

@@ -7,17 +7,20 @@
 #include "dialogs/dlgOptionen.h"
 #include "platform/Clock.h"
 #include "platform/PosixFileSystem.h"
+#include "platform/ShutdownSignals.h"
 #include "platform/UserStore.h"
 #include "settings/ColorValue.h"
 #include "settings/modFolder.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
+#include "transfer/ActivityLogFile.h"
 #include "transfer/TransferPass.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSessionManager>
 #include <QStyle>
 #include <QTimer>
 #include <QWheelEvent>
@@ -74,6 +78,12 @@ frmMain::frmMain(const QStringList &arguments, const Environment &environment, Q
         m_fs = m_ownFs.get();
     }
     createControls();
+    if (environment.closeOnRequests) {
+        // Before the load: a pass that "/s" starts must already be cancellable.
+        auto *shutdown = new ShutdownSignals(this);
+        connect(shutdown, &ShutdownSignals::received, this, &frmMain::closeOnRequest);
+        connect(qApp, &QGuiApplication::commitDataRequest, this, &frmMain::commitData);
+    }
     // Before the load, which may already run a pass (/s).
     if (TrayIcon::available())
         m_tray = new TrayIcon(*this);
@@ -82,6 +92,8 @@ frmMain::frmMain(const QStringList &arguments, const Environment &environment, Q
 
 frmMain::~frmMain()
 {
+    // Its thread may still hand a failure to this window.
+    m_logFile.reset();
     if (modGlobal::Fso == m_fs)
         modGlobal::Fso = nullptr;
 }
@@ -221,6 +233,8 @@ void frmMain::Form_Load(const QStringList &arguments)
     CheckFolders();
     Loading = false;
     UpdatePathTips();
+    // Before "/s": the lines of a pass it starts belong in the file too.
+    startLogFile();
     if (arguments == QStringList{QStringLiteral("/s")} && cmdStopStart->isEnabled())
         cmdStopStart_Click();
     ApplyBackColor();
@@ -338,6 +352,33 @@ void frmMain::SaveSettings()
 void frmMain::cmdQuit_Click()
 {
     close();
+}
+
+void frmMain::closeOnRequest()
+{
+    // Already closing: the exit question waits for its answer.
+    if (m_unloaded)
+        return;
+    // A dialog would hold a pass, and the close, until someone answers it.
+    if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+        dialog->reject();
+    // After the dialog's own loop has ended; a pass defers it to its end.
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void frmMain::commitData(QSessionManager &manager)
+{
+    // Saved before the session manager goes on, unless a pass or a dialog
+    // is in the way: then as for a signal.
+    if (m_passRunning || QApplication::activeModalWidget()) {
+        closeOnRequest();
+        return;
+    }
+    // The exit question may be asked (Question=1).
+    const bool interacting = manager.allowsInteraction();
+    close();
+    if (interacting)
+        manager.release();
 }
 
 // ---------------------------------------------------------------- scheduler
@@ -550,6 +591,32 @@ void frmMain::SetMessages(bool languageChanged)
 void frmMain::appendStampedLine(const QString &text)
 {
     m_log->append(logStamp(*m_clock) + QStringLiteral(" - ") + text);
+    // Inside a pass the pass's next line may still replace this one.
+    if (!m_passRunning)
+        m_log->flushFinal();
+}
+
+void frmMain::startLogFile()
+{
+    if (m_logFile || !ActivityLogFile::wanted())
+        return;
+    m_logFile = std::make_unique<ActivityLogFile>(
+        ActivityLogFile::defaultPath(), *m_clock, [this](const QString &reason) {
+            QMetaObject::invokeMethod(
+                this, [this, reason] { logFileFailed(reason); }, Qt::QueuedConnection);
+        });
+    m_log->setFinalLineSink([this](const QString &line) { m_logFile->write(line); });
+}
+
+void frmMain::logFileFailed(const QString &reason)
+{
+    const QString notice =
+        QStringLiteral("Activity log file not written (%1): %2").arg(reason, m_logFile->path());
+    // A line added inside a pass would be taken for the pass's newest line.
+    if (m_passRunning)
+        m_logFileNotice = notice;
+    else
+        appendStampedLine(notice);
 }
 
 // ---------------------------------------------------------------- the pass
@@ -563,8 +630,11 @@ void frmMain::DoAction()
     m_log->setDeferred(true);
     TransferPass pass(*this, *m_fs, *m_clock);
     pass.run();
+    m_log->flushFinal();
     m_log->setDeferred(false);
     m_passRunning = false;
+    if (!m_logFileNotice.isEmpty())
+        appendStampedLine(std::exchange(m_logFileNotice, QString()));
     emit passEnded(pass.filesAffected(), pass.listingFailed());
     if (m_closeAfterPass)
         QTimer::singleShot(0, this, &QWidget::close);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class ActivityLogFile;
 class Clock;
 class FileSystem;
 class QCheckBox;
@@ -23,6 +24,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QSessionManager;
 class QTimer;
 class TrayIcon;
 
@@ -39,6 +41,9 @@ public:
         QString programFolder;        // settings file and lang/; default: beside the executable
         FileSystem *fs = nullptr;     // default: the POSIX service
         const Clock *clock = nullptr; // default: the system clock
+        // SIGTERM, SIGINT, SIGHUP and a logout close the window (the program
+        // sets it; a test window would otherwise take the test's signals).
+        bool closeOnRequests = false;
     };
 
     // arguments: the command line after the program name ("/s" starts the job).
@@ -100,6 +105,12 @@ public:
     QString intervalText(int minutes) const;
 
     ActivityLog &activityLog() { return *m_log; }
+    // A close the user did not click (a signal, a logout): a running pass is
+    // cancelled after its file, an open dialog is closed, then the window
+    // closes with the save decision as for any close.
+    void closeOnRequest();
+    // The log's copy on disk; null unless LogFile=1.
+    ActivityLogFile *activityLogFile() const { return m_logFile.get(); }
     bool passRunning() const { return m_passRunning; }
 
     // PassHost
@@ -137,6 +148,9 @@ private:
     void followIntervalEntry(int minutes);
     void stepInterval(bool up);
     void setTextColor(QLineEdit *box, const QColor &color);
+    void startLogFile();
+    void logFileFailed(const QString &reason);
+    void commitData(QSessionManager &manager);
 
     std::unique_ptr<FileSystem> m_ownFs;
     FileSystem *m_fs = nullptr;
@@ -146,6 +160,8 @@ private:
     bool m_unloaded = false;
     int m_lastValidInterval = 5;
     EventRounds m_eventRounds;
+    std::unique_ptr<ActivityLogFile> m_logFile;
+    QString m_logFileNotice;    // waits for the end of a pass
     TrayIcon *m_tray = nullptr; // only where the desktop has a system tray
 
 public:

@@ -28,7 +28,7 @@ private slots:
         QFile ini(program + QStringLiteral("/Pallwick.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[Options]\nFrom=" + source.toUtf8() + "\nTo=" + target.toUtf8() +
-                  "\nAction=Move\nDoActionOnStart=1\n");
+                  "\nAction=Move\nDoActionOnStart=1\nSave=1\n");
         ini.close();
         for (const char *name : {"one.txt", "two words.txt", "three"}) {
             QFile f(source + QLatin1Char('/') + QLatin1String(name));
@@ -45,8 +45,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(QDir(target).entryList(QDir::Files).size(), 3, 20000);
         QCOMPARE(QDir(source).entryList(QDir::Files).size(), 0);
         QVERIFY(process.state() == QProcess::Running); // still waiting for the next run
+        // SIGTERM closes the window as the close box does: the job is saved.
         process.terminate();
         QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(ini.readAll().contains("\nShowLog=0"));
+        ini.close();
         QFile moved(target + QStringLiteral("/two words.txt"));
         QVERIFY(moved.open(QIODevice::ReadOnly));
         QCOMPARE(moved.readAll(), QByteArray(1000, 'x'));

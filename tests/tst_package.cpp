@@ -69,34 +69,42 @@ private slots:
         QVERIFY2(depends.contains("libqt6widgets6"), qPrintable(depends));
     }
 
-    // Started from the unpacked root, the program takes its job from the
-    // user's config folder (here with /s and a pass at once) and writes
-    // nothing beside itself.
-    void runsInInstalledMode()
+    // Started from the unpacked root without a display, --once takes its job
+    // from the user's config folder and its texts from the package, and
+    // writes nothing beside itself.
+    void runsOnceInInstalledMode()
     {
         const QString config = m_dir.filePath("config");
         const QString source = m_dir.filePath("src");
         const QString target = m_dir.filePath("dst");
-        for (const QString &folder : {config + "/pallwick", source, target})
+        for (const QString &folder : {source, target})
             QVERIFY(QDir().mkpath(folder));
         writeFile(source + "/report.txt", "content");
-        writeFile(config + "/pallwick/Pallwick.ini",
-                  ("[Options]\nLanguage=English\nFrom=" + source + "\nTo=" + target +
-                   "\nAction=Copy\nDoActionOnStart=1\n")
-                      .toUtf8());
 
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config);
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
         program.setProcessEnvironment(env);
-        program.start(root("/usr/bin/pallwick"), {"/s"});
-        QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(target + "/report.txt") == "content", 30000);
-        program.kill();
-        program.waitForFinished();
+        const auto once = [&] {
+            program.start(root("/usr/bin/pallwick"), {"--once"});
+            return program.waitForFinished(60000) ? program.exitCode() : -1;
+        };
 
+        QCOMPARE(once(), 2);
+        const QString settings = config + "/pallwick/Pallwick.ini";
+        QVERIFY(program.readAllStandardError().contains(settings.toUtf8()));
+
+        QVERIFY(QDir().mkpath(config + "/pallwick"));
+        writeFile(settings, ("[Options]\nLanguage=English\nFrom=" + source + "\nTo=" + target +
+                             "\nAction=Copy\n")
+                                .toUtf8());
+        QCOMPARE(once(), 0);
+        const QByteArray lines = program.readAllStandardOutput();
+        QVERIFY2(lines.contains(" - Copied: report.txt\n"), lines.constData());
+        QCOMPARE(fileBytes(target + "/report.txt"), QByteArray("content"));
         QCOMPARE(QDir(root("/usr/bin")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{"pallwick"});
     }

@@ -10,12 +10,32 @@ void ActivityLog::append(const QString &line)
     if (count() >= MaxLines)
         doRemoveAt(0);
     doAppend(line);
+    if (m_sink) {
+        flushFinal();
+        m_pending = line;
+    }
 }
 
 void ActivityLog::removeLast()
 {
     if (count() > 0)
         doRemoveAt(count() - 1);
+    // The pending line is always the newest one: it goes unseen. A line that
+    // was already handed on stays where it went.
+    m_pending.reset();
+}
+
+void ActivityLog::setFinalLineSink(FinalLineSink sink)
+{
+    m_sink = std::move(sink);
+    m_pending.reset();
+}
+
+void ActivityLog::flushFinal()
+{
+    if (m_sink && m_pending)
+        m_sink(*m_pending);
+    m_pending.reset();
 }
 
 void ActivityLog::selectLast()

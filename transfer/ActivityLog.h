@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 class Clock;
 class QListWidget;
 
@@ -26,10 +29,23 @@ public:
     virtual QString line(int index) const = 0;
     virtual int selectedIndex() const = 0;
 
+    // Receives every line once it is final. The pass replaces its newest line
+    // (placeholder, progress, a first error) by the next, so a line counts as
+    // final when a line is appended after it, or at flushFinal().
+    using FinalLineSink = std::function<void(const QString &line)>;
+    void setFinalLineSink(FinalLineSink sink);
+    // Hands the newest line to the sink unless it already has it; called
+    // where nothing can replace that line any more (a pass has ended).
+    void flushFinal();
+
 protected:
     virtual void doAppend(const QString &line) = 0;
     virtual void doRemoveAt(int index) = 0;
     virtual void doSelect(int index) = 0;
+
+private:
+    FinalLineSink m_sink;
+    std::optional<QString> m_pending; // the newest line, not yet handed on
 };
 
 // A log kept in memory only: for the headless pass and for tests.

@@ -30,4 +30,6 @@ public:
     virtual void setCancelRequested(bool requested) = 0;
     virtual void setBusy(bool busy) = 0;
     virtual void setBusyPointer(bool busy) = 0;
+    // A file got an error line or was refused for lack of space.
+    virtual void problemLogged() {}
 };

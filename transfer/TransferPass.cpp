@@ -246,6 +246,7 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
                         QStringLiteral("): ") + name));
         break;
     case Report::Outcome::Refused:
+        m_host.problemLogged();
         outcome(stamped(notDone + QStringLiteral(" - ") + msg(msgNoSpace) + QStringLiteral(": ") +
                         name));
         break;
@@ -373,7 +374,10 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
 // file stays where it is, as for a file that was there before.
 void TransferPass::nameTaken(const QString &name, Report &report)
 {
-    if (!collidesWithPlaced(name, report))
+    // A folder of that name is no file to keep: the file cannot go there.
+    if (m_fs.folderExists(joinPath(m_destination, name)))
+        report.errors << FsResult::fromErrno(EISDIR).description;
+    else if (!collidesWithPlaced(name, report))
         report.outcome = Report::Outcome::Kept;
 }
 
@@ -460,6 +464,7 @@ void TransferPass::fail(const QString &description, const QString &name)
     log.append(
         stamped(msg(msgError) + QStringLiteral(": ") + description + QStringLiteral(" - ") + name));
     m_errorFlag = true;
+    m_host.problemLogged();
 }
 
 void TransferPass::outcome(const QString &line)

@@ -21,7 +21,8 @@
 class MemoryFileSystem : public FileSystem
 {
 public:
-    bool folderExists(const QString &path) const override { return !path.isEmpty(); }
+    // Every path names a folder, except those of files.
+    bool folderExists(const QString &path) const override { return !path.isEmpty() && !has(path); }
     FsValue<bool> fileExists(const QString &path) const override
     {
         const FsResult f = failure("exists", path);

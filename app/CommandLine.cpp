@@ -1,0 +1,124 @@
+#include "app/CommandLine.h"
+
+#include "app/OnceRun.h"
+#include "app/frmMain.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace CommandLine {
+
+namespace {
+
+// QApplication's own options, taken from the command line before the window
+// sees it; the first group is followed by a value.
+const QStringList QtOptionsWithValue = {
+    QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"),
+    QStringLiteral("-platformtheme"),   QStringLiteral("-plugin"),
+    QStringLiteral("-qwindowgeometry"), QStringLiteral("-qwindowtitle"),
+    QStringLiteral("-qwindowicon"),     QStringLiteral("-style"),
+    QStringLiteral("-stylesheet"),      QStringLiteral("-session"),
+    QStringLiteral("-display"),         QStringLiteral("-geometry"),
+    QStringLiteral("-title"),           QStringLiteral("-name"),
+    QStringLiteral("-visual")};
+const QStringList QtSwitches = {QStringLiteral("-reverse"), QStringLiteral("-widgetcount"),
+                                QStringLiteral("-nograb"), QStringLiteral("-dograb"),
+                                QStringLiteral("-sync")};
+
+bool isQtOption(const QString &argument)
+{
+    const QString name = argument.section(QLatin1Char('='), 0, 0);
+    return QtSwitches.contains(argument) || QtOptionsWithValue.contains(name) ||
+           argument.startsWith(QLatin1String("-qmljsdebugger="));
+}
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, bytes.size(), stream);
+}
+
+} // namespace
+
+QString usage()
+{
+    return QStringLiteral("Usage: pallwick [/s | --once | --help | --version]\n");
+}
+
+QString help()
+{
+    return usage() +
+           QStringLiteral(
+               "Moves or copies the files of one folder into another, again and again.\n"
+               "\n"
+               "  (nothing)   open the window with the saved job\n"
+               "  /s          open the window and start the saved job\n"
+               "  --once      run one pass of the saved job without a window and exit;\n"
+               "              each log line goes to standard output. Exit status:\n"
+               "              0 every file transferred or kept (or none there),\n"
+               "              1 a file failed or was refused for lack of space, or\n"
+               "                the pass was cancelled (Ctrl+C, SIGTERM),\n"
+               "              2 the job cannot run (no settings file, a folder "
+               "missing)\n"
+               "  --help      show this help and exit\n"
+               "  --version   show the version and exit\n"
+               "\n"
+               "The job and the options are read from Pallwick.ini beside the program.\n");
+}
+
+std::optional<int> runWithoutWindow(int &argc, char **argv)
+{
+    QStringList own;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (isQtOption(argument)) {
+            if (QtOptionsWithValue.contains(argument))
+                ++i;
+            continue;
+        }
+        own << argument;
+    }
+    bool options = false;
+    for (const QString &argument : own)
+        options = options || (argument.startsWith(QLatin1Char('-')) && argument.size() > 1);
+    if (!options)
+        return std::nullopt; // "/s", nothing, or a text the window ignores
+
+    if (own == QStringList{QStringLiteral("--help")} || own == QStringList{QStringLiteral("-h")}) {
+        print(stdout, help());
+        return 0;
+    }
+    if (own == QStringList{QStringLiteral("--version")}) {
+        print(stdout, QStringLiteral("pallwick " PALLWICK_VERSION "\n"));
+        return 0;
+    }
+    if (own == QStringList{QStringLiteral("--once")}) {
+        QCoreApplication app(argc, argv);
+        return OnceRun::run();
+    }
+    const QStringList known = {QStringLiteral("--once"), QStringLiteral("--help"),
+                               QStringLiteral("-h"), QStringLiteral("--version")};
+    QString complaint = QStringLiteral("pallwick: an option stands alone\n");
+    for (const QString &argument : own) {
+        if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1 &&
+            !known.contains(argument)) {
+            complaint = QStringLiteral("pallwick: unknown option '%1'\n").arg(argument);
+            break;
+        }
+    }
+    print(stderr, complaint + usage());
+    return 2;
+}
+
+int runWindow(QApplication &app)
+{
+    frmMain::Environment environment;
+    environment.closeOnRequests = true;
+    frmMain window(QCoreApplication::arguments().mid(1), environment);
+    window.show();
+    return app.exec();
+}
+
+} // namespace CommandLine

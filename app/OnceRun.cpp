@@ -1,0 +1,110 @@
+#include "app/OnceRun.h"
+
+#include "platform/Clock.h"
+#include "platform/FileNames.h"
+#include "platform/PosixFileSystem.h"
+#include "platform/ShutdownSignals.h"
+#include "settings/Messages.h"
+#include "settings/SavedJob.h"
+#include "settings/modGlobal.h"
+#include "settings/modIniHandler.h"
+#include "transfer/ActivityLogFile.h"
+#include "transfer/HeadlessPassHost.h"
+#include "transfer/TransferPass.h"
+
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+namespace OnceRun {
+
+namespace {
+std::function<void(const QByteArray &)> writerTo(FILE *stream)
+{
+    // Unbuffered in effect: a reader sees each line when it is final.
+    return [stream](const QByteArray &bytes) {
+        std::fwrite(bytes.constData(), 1, bytes.size(), stream);
+        std::fflush(stream);
+    };
+}
+} // namespace
+
+int run(const Environment &environment)
+{
+    const auto out = environment.out ? environment.out : writerTo(stdout);
+    const auto err = environment.err ? environment.err : writerTo(stderr);
+    const auto reason = [&err](const QString &text) {
+        err(QByteArrayLiteral("pallwick: ") + FileNames::encode(text) + '\n');
+    };
+
+    if (!environment.programFolder.isEmpty())
+        modGlobal::setProgramFolder(environment.programFolder);
+    std::unique_ptr<FileSystem> ownFs;
+    FileSystem *fs = environment.fs;
+    if (!fs) {
+        ownFs = std::make_unique<PosixFileSystem>();
+        fs = ownFs.get();
+    }
+    const Clock &clock = environment.clock ? *environment.clock : Clock::system();
+
+    // The window's load: settings file, language, file-system service.
+    const QString options = QStringLiteral("Options");
+    modGlobal::IniFile = modGlobal::decideLayout().settingsFile;
+    modGlobal::LangFile = modGlobal::languageFilePath(
+        ReadIni(options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256));
+    modGlobal::LanguageName =
+        ReadIni(options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256);
+    FileSystem *previousFso = std::exchange(modGlobal::Fso, fs);
+    const auto restoreFso = qScopeGuard([previousFso] { modGlobal::Fso = previousFso; });
+
+    if (!QFileInfo(modGlobal::IniFile).isFile()) {
+        reason(QStringLiteral("no settings file: %1").arg(modGlobal::IniFile));
+        return CannotRun;
+    }
+    const SavedJob job = SavedJob::read();
+    for (const auto &[folder, what] :
+         {std::pair{job.source, "source"}, std::pair{job.destination, "destination"}}) {
+        if (folder.isEmpty()) {
+            reason(
+                QStringLiteral("no %1 folder in %2").arg(QLatin1String(what), modGlobal::IniFile));
+            return CannotRun;
+        }
+        if (!fs->folderExists(folder)) {
+            reason(QStringLiteral("%1 folder missing: %2").arg(QLatin1String(what), folder));
+            return CannotRun;
+        }
+    }
+
+    HeadlessPassHost host(job.source, job.destination, job.move, job.overwrite, loadMessageTable());
+    std::unique_ptr<ActivityLogFile> logFile;
+    if (ActivityLogFile::wanted()) {
+        const QString path = ActivityLogFile::defaultPath();
+        logFile =
+            std::make_unique<ActivityLogFile>(path, clock, [reason, path](const QString &why) {
+                reason(QStringLiteral("activity log file not written (%1): %2").arg(why, path));
+            });
+    }
+    host.log().setFinalLineSink([&out, &logFile](const QString &line) {
+        out(FileNames::encode(line) + '\n');
+        if (logFile)
+            logFile->write(line);
+    });
+
+    // A closed standard output (pallwick --once | head) must not kill the
+    // pass in the middle of a file.
+    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    const auto restorePipe = qScopeGuard([previousPipe] { std::signal(SIGPIPE, previousPipe); });
+    ShutdownSignals shutdown;
+    QObject::connect(&shutdown, &ShutdownSignals::received,
+                     [&host] { host.setCancelRequested(true); });
+
+    TransferPass(host, *fs, clock).run();
+    host.log().flushFinal();
+    logFile.reset(); // every line written before the exit
+    return host.problems() || host.cancelled() ? SomeFailed : AllDone;
+}
+
+} // namespace OnceRun

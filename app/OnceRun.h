@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class Clock;
+class FileSystem;
+
+// pallwick --once: one pass of the saved job without a window, for cron and
+// timers. Needs a QCoreApplication (for its event loop), never a display.
+namespace OnceRun {
+
+enum ExitStatus : int
+{
+    AllDone = 0,    // every file transferred or kept, or no files
+    SomeFailed = 1, // an error line, a file refused for space, or cancelled
+    CannotRun = 2   // no settings file or a folder missing
+};
+
+// What tests substitute. Unset members take the real thing.
+struct Environment
+{
+    QString programFolder;
+    FileSystem *fs = nullptr;
+    const Clock *clock = nullptr;
+    std::function<void(const QByteArray &)> out; // default: standard output
+    std::function<void(const QByteArray &)> err; // default: standard error
+};
+
+// Every final log line goes to out as it comes, in the window's words and
+// stamp; with LogFile=1 also to the activity log file. SIGINT, SIGTERM and
+// SIGHUP cancel after the file in progress. The settings file is only read.
+int run(const Environment &environment = {});
+
+} // namespace OnceRun

@@ -1,0 +1,19 @@
+#include "settings/SavedJob.h"
+
+#include "settings/modIniHandler.h"
+
+SavedJob SavedJob::read()
+{
+    const QString options = QStringLiteral("Options");
+    SavedJob job;
+    job.source = ReadIni(options, QStringLiteral("From"), QString(), modIniHandler::PathSize);
+    job.destination = ReadIni(options, QStringLiteral("To"), QString(), modIniHandler::PathSize);
+    const QString action = ReadIni(options, QStringLiteral("Action"), QStringLiteral("Copy"), 256);
+    if (action == QLatin1String("Copy"))
+        job.move = false;
+    else if (action == QLatin1String("Move"))
+        job.move = true;
+    job.overwrite = ReadIni(options, QStringLiteral("Overwrite"), QStringLiteral("0"), 256) ==
+                    QLatin1String("1");
+    return job;
+}

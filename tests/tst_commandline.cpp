@@ -1,0 +1,292 @@
+// The built program from the command line, without a display: the options,
+// one pass with --once and its exit status, a cancel by Ctrl+C, and the
+// activity log file.
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <unistd.h>
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    QString ini() const { return path("prog/Pallwick.ini"); }
+    QString logFile() const { return path("state/pallwick/activity.log"); }
+
+    void writeJob(const QByteArray &extra)
+    {
+        writeFile(ini(), "[Options]\nLanguage=English\nFrom=" + path("src").toUtf8() +
+                             "\nTo=" + path("dst").toUtf8() + "\n" + extra);
+    }
+
+    // Started as cron would: no X, no Wayland, no platform plugin chosen.
+    void start(QProcess &process, const QStringList &arguments, const char *zone = "UTC")
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("XDG_STATE_HOME", path("state"));
+        env.insert("TZ", zone);
+        process.setProcessEnvironment(env);
+        process.start(path("prog/pallwick"), arguments);
+        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+    }
+
+    struct Outcome
+    {
+        int status = -1;
+        QStringList out; // the lines, without their window stamps
+        int stamped = 0; // lines that had one
+        QString err;
+    };
+
+    Outcome runOnce(const char *zone = "UTC")
+    {
+        QProcess process;
+        start(process, {"--once"}, zone);
+        Outcome o;
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+            return o;
+        o.status = process.exitCode();
+        o.out = unstamped(process.readAllStandardOutput(), &o.stamped);
+        o.err = QString::fromUtf8(process.readAllStandardError());
+        return o;
+    }
+
+    // "<short date> <time> - text" as in the window; a line without the
+    // stamp comes back whole, so the comparison shows it.
+    static QStringList unstamped(const QByteArray &bytes, int *stamped = nullptr)
+    {
+        static const QRegularExpression stamp("^\\S+ \\S+ \\S+ \\d\\d:\\d\\d:\\d\\d - ");
+        QStringList lines = QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+        for (QString &line : lines) {
+            const QRegularExpressionMatch m = stamp.match(line);
+            if (m.hasMatch() && stamped)
+                ++*stamped;
+            line.remove(0, m.capturedLength());
+        }
+        return lines;
+    }
+
+    static QStringList entries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        for (const char *folder : {"prog/lang", "src", "dst"})
+            QVERIFY(QDir(m_dir->path()).mkpath(folder));
+        QVERIFY(QFile::copy(PALLWICK_BINARY, path("prog/pallwick")));
+        QVERIFY(
+            QFile::copy(PALLWICK_SOURCE_DIR "/lang/English.dat", path("prog/lang/English.dat")));
+    }
+
+    void cleanup() { m_dir.reset(); }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // standard output starts so
+        QTest::addColumn<QString>("err"); // standard error ends so
+        const QString usage = "Usage: pallwick [/s | --once | --help | --version]\n";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << usage << "";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "pallwick 1.4\n"
+                                 << "";
+        QTest::newRow("unknown") << QStringList{"--onse"} << 2 << "" << usage;
+        QTest::newRow("unknown after /s") << QStringList{"/s", "-x"} << 2 << "" << usage;
+        QTest::newRow("two options") << QStringList{"--once", "--help"} << 2 << "" << usage;
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess process;
+        start(process, arguments);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), status);
+        const QString stdOut = QString::fromUtf8(process.readAllStandardOutput());
+        const QString stdErr = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.startsWith(out), qPrintable(stdOut));
+        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.endsWith(err), qPrintable(stdErr));
+    }
+
+    // Without LogFile=1, so no log file and no folder for it either; the
+    // settings file keeps every byte.
+    void once_data()
+    {
+        QTest::addColumn<QByteArray>("job");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines"); // standard output, in any order
+        QTest::addColumn<QString>("err");       // one line on standard error starts so
+        QTest::addColumn<QString>("after");     // files left in src | dst
+        const QByteArray copy = "Action=Copy\n";
+        QTest::newRow("copy") << copy << "" << 0 << QStringList{"Copied: a b", "Copied: c"} << ""
+                              << "a b c|a b c";
+        QTest::newRow("move") << QByteArray("Action=Move\n") << "" << 0
+                              << QStringList{"Moved: a b", "Moved: c"} << ""
+                              << "|a b c";
+        QTest::newRow("kept") << copy << "old c" << 0
+                              << QStringList{"Copied: a b", "Not copied (file already exists): c"}
+                              << ""
+                              << "a b c|a b c";
+        QTest::newRow("nothing to do")
+            << copy << "empty" << 0 << QStringList{"Info: No files found in the source folder "}
+            << ""
+            << "|";
+        // A folder where c's copy must go: c fails, the pass goes on.
+        QTest::newRow("a file fails")
+            << copy << "folder c" << 1 << QStringList{"Copied: a b", "Error: * - c"} << ""
+            << "a b c|a b";
+        QTest::newRow("no settings file")
+            << QByteArray() << "" << 2 << QStringList() << "pallwick: no settings file: "
+            << "a b c|";
+        QTest::newRow("destination missing")
+            << copy << "no dst" << 2 << QStringList() << "pallwick: destination folder missing: "
+            << "a b c|";
+    }
+
+    void once()
+    {
+        QFETCH(QByteArray, job);
+        QFETCH(QString, setup);
+        QFETCH(int, status);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, err);
+        QFETCH(QString, after);
+        if (!job.isEmpty())
+            writeJob(job);
+        const QByteArray settings = fileBytes(ini());
+        if (setup != "empty") {
+            writeFile(path("src/a b"), "1");
+            writeFile(path("src/c"), "2");
+        }
+        if (setup == "old c")
+            writeFile(path("dst/c"), "old");
+        if (setup == "folder c")
+            QVERIFY(QDir(path("dst")).mkdir("c"));
+        if (setup == "no dst")
+            QVERIFY(QDir(path("dst")).removeRecursively());
+
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, status);
+        QStringList out = o.out;
+        out.replaceInStrings(QRegularExpression("^Error: .* - c$"), "Error: * - c");
+        out.sort();
+        QCOMPARE(out, lines);
+        QCOMPARE(o.stamped, lines.size());
+        QVERIFY2(err.isEmpty() ? o.err.isEmpty() : o.err.startsWith(err) && o.err.count('\n') == 1,
+                 qPrintable(o.err));
+        QCOMPARE(entries(path("src")).join(' ') + '|' + entries(path("dst")).join(' '), after);
+        if (after.endsWith("a b c"))
+            QCOMPARE(fileBytes(path("dst/a b")), QByteArray("1"));
+        QCOMPARE(fileBytes(ini()), settings);
+        QVERIFY(!QFileInfo::exists(path("state")));
+    }
+
+    // Ctrl+C after the first file: the file in progress is finished, the
+    // cancel line comes last, and every file in the destination is whole.
+    void interruptCancelsAfterTheFileInProgress()
+    {
+        // Enough files that the pass outlasts the signal on any disk.
+        const int count = 2000;
+        const qsizetype size = 128 << 10;
+        writeJob("Action=Copy\n");
+        for (int i = 0; i < count; ++i)
+            writeFile(path("src/f%1").arg(i), QByteArray(size, 'x'));
+        QProcess process;
+        start(process, {"--once"});
+        QVERIFY(process.waitForReadyRead(30000));
+        QVERIFY(::kill(process.processId(), SIGINT) == 0);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+
+        const QStringList out = unstamped(process.readAllStandardOutput());
+        const QStringList copied = entries(path("dst"));
+        QVERIFY2(copied.size() < count, "the pass ended before the signal came");
+        QCOMPARE(out.last(), QString("Cancelled: Copied %1 files").arg(copied.size()));
+        QCOMPARE(out.size(), copied.size() + 1);
+        for (const QString &name : copied)
+            QCOMPARE(QFileInfo(path("dst/" + name)).size(), size);
+    }
+
+    // Every line behind an ISO 8601 stamp with its zone; a full file is
+    // moved to .1, .1 to .2, .2 to .3, and the old .3 is gone.
+    void logFileLinesAndRotation()
+    {
+        writeJob("Action=Copy\nLogFile=1\n");
+        writeFile(path("src/a"), "1");
+        writeFile(path("src/b"), "2");
+        QVERIFY(QDir().mkpath(path("state/pallwick")));
+        const QByteArray full(5 * 1024 * 1024 - 20, 'x');
+        writeFile(logFile(), full);
+        for (int n = 1; n <= 3; ++n)
+            writeFile(logFile() + QString(".%1").arg(n), QByteArray::number(n));
+
+        const Outcome o = runOnce("IST-5:30");
+        QCOMPARE(o.status, 0);
+        QCOMPARE(fileBytes(logFile() + ".1"), full);
+        QCOMPARE(fileBytes(logFile() + ".2"), QByteArray("1"));
+        QCOMPARE(fileBytes(logFile() + ".3"), QByteArray("2"));
+        QVERIFY(!QFileInfo::exists(logFile() + ".4"));
+        QStringList lines = QString::fromUtf8(fileBytes(logFile())).split('\n');
+        QCOMPARE(lines.takeLast(), QString());
+        static const QRegularExpression iso("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+05:30 ");
+        for (QString &line : lines) {
+            QVERIFY2(iso.match(line).hasMatch(), qPrintable(line));
+            line = line.section(' ', 1);
+        }
+        QCOMPARE(unstamped(lines.join('\n').toUtf8()), o.out);
+        QCOMPARE(o.out.size(), 2);
+    }
+
+    // A full disk under the log file: the pass does its work and ends with
+    // status 0, one line on standard error says so, and the file never ends
+    // in half a line.
+    void logFileOnFullDisk()
+    {
+        writeJob("Action=Copy\nLogFile=1\n");
+        for (int i = 0; i < 5; ++i)
+            writeFile(path("src/f%1").arg(i), "x");
+        QVERIFY(QDir().mkpath(path("state")));
+        const QByteArray mount = QFile::encodeName(path("state"));
+        if (::geteuid() != 0 || ::mount("tmpfs", mount.constData(), "tmpfs", 0, "size=8k") != 0)
+            QSKIP("needs root and a working tmpfs mount");
+        const auto unmount = qScopeGuard([&] { ::umount2(mount.constData(), MNT_DETACH); });
+        QVERIFY(QDir().mkpath(path("state/pallwick")));
+        // Room for a few bytes only: the first line is cut short by the disk.
+        const QByteArray nearlyFull(8192 - 10, 'x');
+        writeFile(logFile(), nearlyFull);
+
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 0);
+        QCOMPARE(o.out.size(), 5);
+        QCOMPARE(entries(path("dst")).size(), 5);
+        QVERIFY2(o.err.startsWith("pallwick: activity log file not written (") &&
+                     o.err.count('\n') == 1,
+                 qPrintable(o.err));
+        QCOMPARE(fileBytes(logFile()), nearlyFull);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
