@@ -202,6 +202,21 @@ FsResult copyContent(int in, int out, const struct stat &source)
     return FsResult::success();
 }
 
+using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
+
+// A folder opened for listing; empty, with errno set, on failure.
+Folder openFolder(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Folder dir(fd < 0 ? nullptr : ::fdopendir(fd), &::closedir);
+    if (fd >= 0 && !dir) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return dir;
+}
+
 // Set by tests only.
 PosixFileSystem::StepHook stepHook;
 // Cleared for good once the destination's file system refuses unnamed
@@ -558,15 +573,10 @@ FsValue<bool> PosixFileSystem::fileExists(const QString &path) const
 
 FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) const
 {
-    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const Folder dir = openFolder(encoded(folder));
+    if (!dir)
         return FsValue<QStringList>::failed(lastError());
-    std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(fd), &::closedir);
-    if (!dir) {
-        const FsResult error = lastError();
-        ::close(fd);
-        return FsValue<QStringList>::failed(error);
-    }
+    const int fd = ::dirfd(dir.get());
 
     QStringList names;
     for (;;) {
@@ -611,7 +621,7 @@ FsValue<bool> PosixFileSystem::nameExistsExactly(const QString &path) const
 
     // A folder that ignores case: only its listing knows the stored name.
     const QByteArray name = bytes.mid(bytes.lastIndexOf('/') + 1);
-    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(folderOf(bytes).constData()), &::closedir);
+    const Folder dir = openFolder(folderOf(bytes));
     if (!dir)
         return FsValue<bool>::failed(lastError());
     for (;;) {
@@ -714,15 +724,10 @@ std::vector<FsResult> PosixFileSystem::completeMoves(MoveBatch &batch)
 
 FsValue<int> PosixFileSystem::removeLeftoverTemporaries(const QString &folder)
 {
-    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const Folder dir = openFolder(encoded(folder));
+    if (!dir)
         return FsValue<int>::failed(lastError());
-    std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(fd), &::closedir);
-    if (!dir) {
-        const FsResult error = lastError();
-        ::close(fd);
-        return FsValue<int>::failed(error);
-    }
+    const int fd = ::dirfd(dir.get());
     int removed = 0;
     for (;;) {
         errno = 0;

@@ -73,11 +73,11 @@ void TransferPass::run()
             return m_fs.listPlainFiles(m_source);
         },
         QEventLoop::ExcludeUserInputEvents);
-    if (leftovers > 0)
-        log.append(stamped(msg(msgInfo) + QStringLiteral(": ") + leftoverText(leftovers)));
     m_listingFailed = !listing.ok();
     if (m_listingFailed)
         fail(listing.description, QString());
+    if (leftovers > 0) // after the error line, which replaces the log's last line
+        log.append(stamped(msg(msgInfo) + QStringLiteral(": ") + leftoverText(leftovers)));
     const QStringList files = listing.ok() ? listing.value : QStringList();
     const int count = static_cast<int>(files.size());
 
