@@ -1,10 +1,13 @@
 # Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy
+# dpkg-dev, file: the package's dependencies (dpkg-shlibdeps); desktop-file-utils:
+# its menu entry is checked by the package test.
+PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy \
+            dpkg-dev file desktop-file-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test bench clean screenshots
+.PHONY: deps configure build run test bench clean screenshots package
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -28,6 +31,10 @@ test: build
 # Pictures of every window, in each delivered language, without a display.
 screenshots: build
 	$(BUILD)/tools/pallwick_screenshots $(BUILD)/screenshots
+
+# The Debian package, $(BUILD)/pallwick_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	$(BUILD)/bench/pallwick_bench $(BENCH_ARGS)

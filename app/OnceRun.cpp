@@ -52,7 +52,7 @@ int run(const Environment &environment)
 
     // The window's load: settings file, language, file-system service.
     const QString options = QStringLiteral("Options");
-    modGlobal::IniFile = modGlobal::programFolder() + QStringLiteral("/Pallwick.ini");
+    modGlobal::IniFile = modGlobal::decideLayout().settingsFile;
     modGlobal::LangFile = modGlobal::languageFilePath(
         ReadIni(options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256));
     modGlobal::LanguageName =

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Prompt.h"
+#include "app/TrayIcon.h"
 #include "dialogs/AppIcon.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
@@ -83,6 +84,9 @@ frmMain::frmMain(const QStringList &arguments, const Environment &environment, Q
         connect(shutdown, &ShutdownSignals::received, this, &frmMain::closeOnRequest);
         connect(qApp, &QGuiApplication::commitDataRequest, this, &frmMain::commitData);
     }
+    // Before the load, which may already run a pass (/s).
+    if (TrayIcon::available())
+        m_tray = new TrayIcon(*this);
     Form_Load(arguments);
 }
 
@@ -216,7 +220,7 @@ void frmMain::Form_Load(const QStringList &arguments)
     Loading = true;
     MinutesElapsed = 0;
     CancelRequested = false;
-    modGlobal::IniFile = modGlobal::programFolder() + QStringLiteral("/Pallwick.ini");
+    modGlobal::IniFile = modGlobal::decideLayout().settingsFile;
     modGlobal::LangFile = modGlobal::languageFilePath(
         ReadIni(Options, QStringLiteral("Language"), QStringLiteral("Deutsch"), 256));
     modGlobal::LanguageName =
@@ -624,12 +628,14 @@ void frmMain::DoAction()
     m_passRunning = true;
     m_eventRounds.restart();
     m_log->setDeferred(true);
-    TransferPass(*this, *m_fs, *m_clock).run();
+    TransferPass pass(*this, *m_fs, *m_clock);
+    pass.run();
     m_log->flushFinal();
     m_log->setDeferred(false);
     m_passRunning = false;
     if (!m_logFileNotice.isEmpty())
         appendStampedLine(std::exchange(m_logFileNotice, QString()));
+    emit passEnded(pass.filesAffected(), pass.listingFailed());
     if (m_closeAfterPass)
         QTimer::singleShot(0, this, &QWidget::close);
 }

@@ -26,6 +26,7 @@ class QPushButton;
 class QRadioButton;
 class QSessionManager;
 class QTimer;
+class TrayIcon;
 
 // The program's one permanent window: the job's controls, the minute
 // scheduler, the activity log, start-up and the save decision at exit.
@@ -126,6 +127,10 @@ public:
     void setBusy(bool busy) override { Busy = busy; }
     void setBusyPointer(bool busy) override;
 
+signals:
+    // After every pass, for observers such as the tray icon.
+    void passEnded(int filesAffected, bool listingFailed);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -156,7 +161,8 @@ private:
     int m_lastValidInterval = 5;
     EventRounds m_eventRounds;
     std::unique_ptr<ActivityLogFile> m_logFile;
-    QString m_logFileNotice; // waits for the end of a pass
+    QString m_logFileNotice;    // waits for the end of a pass
+    TrayIcon *m_tray = nullptr; // only where the desktop has a system tray
 
 public:
     // Controls, named as in the design.

@@ -141,18 +141,25 @@ void dlgOptionen::FillLanguageList()
 {
     // Regular files and links to regular files, hidden ones left out, in the
     // order the file system yields them; the list shows the newest-listed
-    // name on top. A link to a folder, a FIFO or nothing is no language.
-    const QDir folder(modGlobal::programFolder() + QStringLiteral("/lang"));
-    const QStringList entries =
-        folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (QString name : entries) {
-        struct stat info = {};
-        if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &info) != 0 ||
-            !S_ISREG(info.st_mode))
-            continue;
-        name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
-        Combo1->insertItem(0, name);
-        LanguageNames.append(name);
+    // name on top. A link to a folder, a FIFO or nothing is no language. An
+    // installed program lists the user's folder and the package's, each name
+    // once.
+    for (const QString &path : modGlobal::layout().languageFolders) {
+        const QDir folder(path);
+        const QStringList entries =
+            folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+        const QStringList earlier = LanguageNames;
+        for (QString name : entries) {
+            struct stat info = {};
+            if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &info) != 0 ||
+                !S_ISREG(info.st_mode))
+                continue;
+            name.remove(QStringLiteral(".dat"), Qt::CaseSensitive);
+            if (earlier.contains(name))
+                continue;
+            Combo1->insertItem(0, name);
+            LanguageNames.append(name);
+        }
     }
     Combo1->setEditText(storedLanguage());
 }

@@ -1,5 +1,6 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/CopyProgress.h"
 #include "platform/FileNames.h"
 
 #include <QFile>
@@ -114,7 +115,8 @@ bool kernelCopyUnsupported(int error)
 FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
                    std::vector<char> &buffer)
 {
-    constexpr off_t maxChunk = off_t(1) << 30;
+    // Small enough steps for a big file to show how far its copy has come.
+    constexpr off_t maxChunk = off_t(16) << 20;
     while (offset < end) {
         const size_t chunk = size_t(std::min(end - offset, maxChunk));
         if (kernelCopy) {
@@ -136,6 +138,7 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
                 continue;
             }
             offset += n;
+            CopyProgress::advance(offset);
             continue;
         }
         if (buffer.empty())
@@ -159,6 +162,7 @@ FsResult copyRange(int in, int out, off_t offset, off_t end, bool &kernelCopy,
             written += w;
         }
         offset += n;
+        CopyProgress::advance(offset);
     }
     return FsResult::success();
 }
@@ -384,6 +388,7 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
         return notRegular(before);
     if (admit && !admit(qint64(before.st_size)))
         return FsResult::failure(FileSystem::NotAdmitted, QString());
+    const CopyProgress::Scope progress(before.st_size);
 
     FsResult result = staged.create(folder, unnamed);
     if (!result.ok())

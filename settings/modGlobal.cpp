@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 namespace modGlobal {
 
 QString IniFile;
@@ -15,6 +17,12 @@ QString &folderOverride()
     static QString folder;
     return folder;
 }
+
+std::optional<InstallLayout> &decided()
+{
+    static std::optional<InstallLayout> layout;
+    return layout;
+}
 } // namespace
 
 QString programFolder()
@@ -27,11 +35,23 @@ QString programFolder()
 void setProgramFolder(const QString &folder)
 {
     folderOverride() = folder;
+    decided().reset();
+}
+
+const InstallLayout &decideLayout()
+{
+    decided() = InstallLayout::decide(programFolder(), InstallLayout::Environment::fromSystem());
+    return *decided();
+}
+
+const InstallLayout &layout()
+{
+    return decided() ? *decided() : decideLayout();
 }
 
 QString languageFilePath(const QString &languageName)
 {
-    return programFolder() + QStringLiteral("/lang/") + languageName + QStringLiteral(".dat");
+    return layout().languageFile(languageName);
 }
 
 } // namespace modGlobal

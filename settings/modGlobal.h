@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/InstallLayout.h"
+
 #include <QString>
 
 class FileSystem;
@@ -7,7 +9,7 @@ class FileSystem;
 // Values shared by all windows, set during the main window's load.
 namespace modGlobal {
 
-extern QString IniFile;      // the settings file, beside the program
+extern QString IniFile;      // the settings file (see layout())
 extern QString LangFile;     // the language file in use
 extern QString LanguageName; // its name, as stored in the settings
 extern FileSystem *Fso;      // the one file-system service
@@ -17,7 +19,14 @@ extern FileSystem *Fso;      // the one file-system service
 QString programFolder();
 void setProgramFolder(const QString &folder);
 
-// program folder + "/lang/" + name + ".dat"
+// Portable (beside the program) or installed (the user's folders): decided
+// once at start-up by decideLayout(), from the program folder; a new program
+// folder undoes the decision.
+const InstallLayout &layout();
+const InstallLayout &decideLayout();
+
+// The language file of that name in layout(): portable, program folder +
+// "/lang/" + name + ".dat".
 QString languageFilePath(const QString &languageName);
 
 } // namespace modGlobal

@@ -1,4 +1,4 @@
-// Renders every window of the program to PNG files, offscreen, so the look of
+// Renders every window of the program and the tray menu to PNG files, offscreen, so the look of
 // the captions in each delivered language can be checked without a display.
 //
 //   pallwick_screenshots OUTDIR
@@ -7,6 +7,7 @@
 // the two job folders, the per-user store) lives in a temporary folder; the
 // user's own settings are never touched.
 
+#include "app/TrayIcon.h"
 #include "app/frmMain.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgOptionen.h"
@@ -19,8 +20,10 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QImage>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -107,15 +110,16 @@ void settle(QWidget *window)
 QImage withTitleBar(const QPixmap &content, const QString &title)
 {
     constexpr int BarHeight = 22;
-    QImage image(content.width(), content.height() + BarHeight, QImage::Format_RGB32);
+    QFont font;
+    font.setPixelSize(12);
+    // A title wider than the picture (the tray menu's tool tip) widens it.
+    const int width = qMax(content.width(), QFontMetrics(font).horizontalAdvance(title) + 12);
+    QImage image(width, content.height() + BarHeight, QImage::Format_RGB32);
     image.fill(QColor(0x3C, 0x3C, 0x3C));
     QPainter painter(&image);
-    QFont font = painter.font();
-    font.setPixelSize(12);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(6, 0, content.width() - 12, BarHeight), Qt::AlignVCenter | Qt::AlignLeft,
-                     title);
+    painter.drawText(QRect(6, 0, width - 12, BarHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
     painter.drawPixmap(0, BarHeight, content);
     return image;
 }
@@ -200,6 +204,17 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
         window->Check1_Click();
         settle(window.get());
         shooter.shoot(window.get(), prefix + QStringLiteral("-main-nolog"));
+
+        // The tray menu while the schedule runs; its bar shows the tool tip.
+        {
+            TrayIcon tray(*window);
+            tray.updateMenu();
+            tray.menu()->popup(QPoint(0, 0));
+            settle(tray.menu());
+            shooter.save(tray.menu()->grab(), tray.toolTip(),
+                         prefix + QStringLiteral("-tray-menu"));
+            tray.menu()->hide();
+        }
 
         window->Check1->setChecked(true);
         window->Check1_Click();

@@ -52,6 +52,7 @@ void TransferPass::run()
     ActivityLog &log = m_host.log();
     m_host.setBusyPointer(true);
     m_errorFlag = false;
+    m_filesAffected = 0;
     m_actionName.clear();
     m_source = m_host.sourceFolder();
     m_destination = m_host.destinationFolder();
@@ -72,7 +73,8 @@ void TransferPass::run()
             return m_fs.listPlainFiles(m_source);
         },
         QEventLoop::ExcludeUserInputEvents);
-    if (!listing.ok())
+    m_listingFailed = !listing.ok();
+    if (m_listingFailed)
         fail(listing.description, QString());
     if (leftovers > 0) // after the error line, which replaces the log's last line
         log.append(stamped(msg(msgInfo) + QStringLiteral(": ") + leftoverText(leftovers)));
@@ -221,6 +223,8 @@ void TransferPass::showProgress(int index)
 
 void TransferPass::writeOutcome(const QString &name, const Report &report)
 {
+    if (!report.errors.isEmpty() || report.outcome == Report::Outcome::Refused)
+        ++m_filesAffected;
     // Texts are taken now: a language saved during the transfer applies.
     for (const QString &description : report.errors)
         fail(description, name);

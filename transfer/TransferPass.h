@@ -32,6 +32,11 @@ public:
     // DoAction
     void run();
 
+    // After run(): the files that got an error line or were refused for
+    // lack of space, and whether the source folder could not be listed.
+    int filesAffected() const { return m_filesAffected; }
+    bool listingFailed() const { return m_listingFailed; }
+
 private:
     // What became of one file. The worker fills it in; the UI thread then
     // writes the file's log lines from it.
@@ -119,6 +124,8 @@ private:
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;
+    int m_filesAffected = 0;
+    bool m_listingFailed = false;
 
     QString m_stamp;
     qint64 m_stampSecond = 0;

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class frmMain;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+// The program's icon in the desktop's system tray. It only observes and
+// drives the window: its tool tip is the window title (with the share done of
+// a big file being copied), its menu offers Start/Stop through the window's
+// button, Show window, and Quit through the window's close, and a pass that
+// leaves error lines or refusals raises one notification. Where the desktop
+// has no tray, the window creates none.
+class TrayIcon : public QObject
+{
+    Q_OBJECT
+
+public:
+    static bool available();
+
+    explicit TrayIcon(frmMain &window);
+    ~TrayIcon() override;
+
+    QString toolTip() const;
+    QMenu *menu() const { return m_menu; }
+    QAction *startStopAction() const { return m_startStop; }
+    QAction *showAction() const { return m_show; }
+    QAction *quitAction() const { return m_quit; }
+    // The title and text of the latest notification, "" before the first.
+    QString lastNotification() const { return m_lastNotification; }
+
+    // The menu's texts and Start/Stop's state, as the window has them now;
+    // done whenever the menu opens.
+    void updateMenu();
+    void updateToolTip();
+
+private:
+    void showWindow();
+    void passEnded(int filesAffected, bool listingFailed);
+
+    frmMain &m_window;
+    QMenu *m_menu;
+    QAction *m_startStop;
+    QAction *m_show;
+    QAction *m_quit;
+    QSystemTrayIcon *m_icon;
+    QTimer *m_progressTimer; // refreshes the tool tip during a pass
+    QString m_lastNotification;
+};
