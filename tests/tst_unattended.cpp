@@ -117,16 +117,16 @@ private slots:
     void savedJobReadsAsTheWindowLoads_data()
     {
         QTest::addColumn<QByteArray>("values");
-        for (const char *values : {"", "Action=Move\nOverwrite=1\n", "Action=Copy\nOverwrite=0\n",
-                                   "Action=move\nOverwrite=yes\n", "Action=\nOverwrite=\n"})
-            QTest::newRow(values) << QByteArray(values);
+        for (const char *values : {"", "Action=Move;Overwrite=1", "Action=Copy;Overwrite=0",
+                                   "Action=move;Overwrite=yes", "Action=;Overwrite="})
+            QTest::newRow(*values ? values : "defaults") << QByteArray(values).replace(';', '\n');
     }
 
     void savedJobReadsAsTheWindowLoads()
     {
         QFETCH(QByteArray, values);
-        writeFile(f.ini(),
-                  "[Options]\nFrom=/some where\nTo=" + f.path("dst").toUtf8() + "\n" + values);
+        writeFile(f.ini(), "[Options]\nFrom=/some where" + QByteArray(300, 'x') +
+                               "\nTo=" + f.path("dst").toUtf8() + "\n" + values + "\n");
         auto w = open();
         const SavedJob job = SavedJob::read();
         QCOMPARE(job.source, w->Text1->text());
