@@ -2,14 +2,10 @@
 // pass is cancelled after its file, an open dialog goes, then the save
 // decision runs), its final log lines go to the log file, and --once reads
 // the job it saved.
-#include "support/MemoryFileSystem.h"
-#include "support/TestPassHost.h"
 #include "support/WindowFixture.h"
 
 #include "settings/SavedJob.h"
-#include "settings/modGlobal.h"
 #include "transfer/ActivityLogFile.h"
-#include "transfer/TransferPass.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -135,53 +131,8 @@ private slots:
         QCOMPARE(job.overwrite, w->Check2->isChecked());
     }
 
-    // The pass replaces its newest line (placeholder, progress, a first
-    // error); only the lines that stay in the log are handed on, in order.
-    void finalLinesOfAPass_data()
-    {
-        QTest::addColumn<QString>("failing"); // file whose copy fails; "*": the listing
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("cancelAt"); // progress line that cancels
-        QTest::newRow("all copied") << "" << QByteArray() << "";
-        QTest::newRow("second error replaces the first")
-            << "b" << QByteArray("[Options]\nCheckDestination=x\n") << "";
-        QTest::newRow("cancelled") << "" << QByteArray() << "COPYING: b";
-        QTest::newRow("source unreadable") << "*" << QByteArray() << "";
-    }
-
-    void finalLinesOfAPass()
-    {
-        QFETCH(QString, failing);
-        QFETCH(QByteArray, settings);
-        QFETCH(QString, cancelAt);
-        modGlobal::IniFile = f.ini();
-        writeFile(modGlobal::IniFile, settings);
-        MemoryFileSystem fs;
-        for (const char *name : {"/src/a", "/src/b", "/src/c"})
-            fs.files[name] = "x";
-        if (failing == "*")
-            fs.failures[{"list", "/src"}] = FsResult::failure(EACCES, "Permission denied");
-        else if (!failing.isEmpty())
-            fs.failures[{"copy", "/src/" + failing}] = FsResult::failure(EIO, "I/O error");
-        TestPassHost host;
-        host.memoryLog.append("earlier line"); // the pass may still replace it
-        QStringList handedOn;
-        host.memoryLog.setFinalLineSink([&](const QString &line) { handedOn << line; });
-        host.onProcessEvents = [&] {
-            if (!cancelAt.isEmpty() && host.memoryLog.lines().last() == cancelAt)
-                host.cancel = true;
-        };
-
-        TransferPass(host, fs, f.clock).run();
-        host.memoryLog.flushFinal();
-        host.memoryLog.flushFinal(); // nothing twice
-        QStringList expected = host.memoryLog.lines();
-        expected.removeOne("earlier line"); // given before the sink was set
-        QCOMPARE(handedOn, expected);
-        QVERIFY(!handedOn.join('\n').contains("COPYING"));
-    }
-
-    // Start, a pass and Stop: the file holds the window's lines, each once.
+    // Start, a pass and Stop: the file holds the window's lines, each once,
+    // and none that the pass replaced (placeholder, progress).
     void windowLinesGoToTheFile()
     {
         f.writeJob("LogFile=1\n");
