@@ -196,34 +196,15 @@ private slots:
         QVERIFY(w->Running);
     }
 
-    void cancelDuringTimedPassKeepsScheduleRunning()
-    {
-        f.writeJob("Interval=1\n");
-        for (const char *name : {"a", "b", "c"})
-            writeFile(f.path("src/") + name, "data");
-        auto w = f.open();
-        w->cmdStopStart_Click();
-        // The pass lets events run before its first file: the click lands there.
-        f.whenBusy(*w, [&] {
-            QCOMPARE(w->cmdStopStart->text(), "Cancel");
-            QVERIFY(!w->cmdQuit->isEnabled());
-            w->cmdStopStart->click();
-        });
-        w->Timer1_Timer();
-        QVERIFY(w->Running && !w->Busy && !w->CancelRequested);
-        QCOMPARE(w->cmdStopStart->text(), "Stop");
-        QVERIFY(w->cmdQuit->isEnabled());
-        QCOMPARE(w->windowTitle(), waiting(1));
-        QCOMPARE(lastLine(*w), "Result:  0 files");
-        QVERIFY(QDir(f.path("dst")).isEmpty());
-    }
-
     // Inside a pass started by Start: a due tick starts no second pass but
-    // restarts the count, and a language reload keeps the cancel button.
-    void startPassIsNotDisturbed()
+    // restarts the count, a language reload keeps the cancel button, and the
+    // locked field takes no wheel turn. Cancel, clicked before the first
+    // file, ends the pass and leaves the schedule running.
+    void passStartedByStartIsNotDisturbed()
     {
         f.writeJob("Interval=1\nDoActionOnStart=1\n");
-        writeFile(f.path("src/a"), "a");
+        for (const char *name : {"a", "b", "c"})
+            writeFile(f.path("src/") + name, "data");
         auto w = f.open();
         bool ran = false;
         f.whenBusy(*w, [&] {
@@ -234,15 +215,21 @@ private slots:
             w->LoadLanguage();
             w->SetMessages(false);
             QCOMPARE(w->cmdStopStart->text(), "Cancel");
-            turnWheelDown(w->Combo1); // the locked field takes no wheel turn
+            QVERIFY(!w->cmdQuit->isEnabled());
+            turnWheelDown(w->Combo1);
             QCOMPARE(w->Combo1->currentText(), "1 minute");
+            w->cmdStopStart->click();
             ran = true;
         });
         w->cmdStopStart_Click();
         QVERIFY(ran);
-        QCOMPARE(w->List1->count(), 2); // start line, the file's line
-        QCOMPARE(lastLine(*w), logStamp(f.clock) + " - copied: a");
+        QVERIFY(w->Running && !w->Busy && !w->CancelRequested);
         QCOMPARE(w->cmdStopStart->text(), "Stop");
+        QVERIFY(w->cmdQuit->isEnabled());
+        QCOMPARE(w->windowTitle(), waiting(1));
+        QCOMPARE(w->List1->count(), 2); // the start line, the result
+        QCOMPARE(lastLine(*w), "Result:  0 files");
+        QVERIFY(QDir(f.path("dst")).isEmpty());
     }
 
     void saveDecision_data()
