@@ -47,7 +47,8 @@ private slots:
         chooser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
         QCOMPARE(chooser.selectedPath(), selected); // the current item's path
-        auto *selection = chooser.findChild<QTreeView *>("tree")->selectionModel();
+        auto *tree = chooser.findChild<QTreeView *>("tree");
+        auto *selection = tree->selectionModel();
         QCOMPARE(selection->selectedRows().value(0), selection->currentIndex());
         QCOMPARE(selection->hasSelection(), !selected.isEmpty());
         auto *status = chooser.findChild<QLabel *>("status");
@@ -61,7 +62,6 @@ private slots:
         // Without a start folder the user's own folder is in view, once the
         // tree has loaded and sorted its rows.
         if (selected.isEmpty()) {
-            auto *tree = chooser.findChild<QTreeView *>("tree");
             const auto homeShown = [tree] {
                 const auto *model = static_cast<QFileSystemModel *>(tree->model());
                 const QRect home = tree->visualRect(model->index(QDir::homePath()));
@@ -69,7 +69,6 @@ private slots:
             };
             QTest::qWait(300);
             QTRY_VERIFY(homeShown());
-            QVERIFY(!selection->hasSelection());
         }
     }
 
@@ -88,16 +87,12 @@ private slots:
         QFETCH(bool, statusLine);
         QFETCH(bool, accept);
         QFETCH(QString, shown);
-        QString seen = "<not opened>", status;
+        QString seen = "<not opened>";
         ChooserAnswer answer(
-            [&](FolderChooser &c) {
-                c.selectPath(m_longPath), seen = c.titleText(), status = c.statusText();
-            },
-            accept);
+            [&](FolderChooser &c) { c.selectPath(m_longPath), seen = c.titleText(); }, accept);
         QCOMPARE(modFolder::BrowseFolder(title, {}, nullptr, statusLine, {}, true, false),
                  accept ? m_longPath : QString()); // the full path, not the shortened text
         QCOMPARE(seen, shown);
-        QVERIFY(!statusLine || status.contains(QChar(0x2026)));
     }
 };
 
