@@ -5,6 +5,8 @@
 #include "platform/Shell.h"
 #include "platform/UserStore.h"
 #include "settings/ColorValue.h"
+#include "settings/FolderChooser.h"
+#include "settings/modFolder.h"
 #include "settings/modGlobal.h"
 #include "support/TestFiles.h"
 
@@ -27,6 +29,19 @@ struct FakeMainWindow : MainWindowApi
     void SetMessages(bool changed) override { record(changed ? "Set(changed)" : "Set"); }
 };
 
+// Answers (looks at, then closes) any chooser exec()ed while this lives.
+struct ChooserAnswer : QTimer
+{
+    ChooserAnswer(std::function<void(FolderChooser &)> look, bool accept)
+    {
+        connect(this, &QTimer::timeout, [=] {
+            if (auto *chooser = qobject_cast<FolderChooser *>(QApplication::activeModalWidget()))
+                look(*chooser), accept ? chooser->accept() : chooser->reject();
+        });
+        start(10);
+    }
+};
+
 const QColor ButtonFace(0x12, 0x34, 0x56);
 
 template <typename T> T *child(QWidget &parent, const char *name)
@@ -41,6 +56,9 @@ class tst_dialogs : public QObject
 
     std::optional<QTemporaryDir> m_dir;
     FakeMainWindow m_main;
+    QTemporaryDir m_pickerDir;
+    QString m_longPath =
+        m_pickerDir.path() + QString("/folder-with-a-rather-long-name").repeated(8);
 
     void writeLang(const QString &name, const QByteArray &body = {})
     {
@@ -54,7 +72,11 @@ class tst_dialogs : public QObject
 
 private slots:
     // A button face unlike white, so the system-colour mapping shows.
-    void initTestCase() { QApplication::setPalette(QPalette(ButtonFace)); }
+    void initTestCase()
+    {
+        QApplication::setPalette(QPalette(ButtonFace));
+        QVERIFY(QDir().mkpath(m_longPath));
+    }
     void init()
     {
         const QString root = m_dir.emplace().path();
@@ -193,8 +215,8 @@ private slots:
         QCOMPARE(buttons(), "&Yes&NoCancel");
     }
 
-    // Missing texts stay empty; the fixed texts and the links still work, even
-    // where the desktop has no browser (the opener fails).
+    // Missing texts stay empty; the links still work, even where the desktop
+    // has no browser (the opener fails), and the dialog stays open.
     void about()
     {
         writeLang("Deutsch.dat", "t44=x\r\nt53=y\r\n");
@@ -202,18 +224,78 @@ private slots:
         Shell::setOpener([&opened](const QUrl &url) { return opened << url, false; });
         dlgAbout dlg;
         dlg.show();
-        QCOMPARE(dlg.windowTitle(), "");
-        for (const char *name :
-             {"lblVers", "lblWeb", "lblSupp", "lblFreeware", "lblInfo", "cmdQuit"})
-            QCOMPARE(child<QWidget>(dlg, name)->property("text").toString(), "");
-        QCOMPARE(child<QLabel>(dlg, "lblVersion")->text(), "1.4");
-        QVERIFY(child<QLabel>(dlg, "lblWeburl")->text().endsWith("/pallwick/"));
-        QCOMPARE(child<QLabel>(dlg, "lblSupport")->text(), dlgAbout::supportUrl().path());
+        QCOMPARE(dlg.windowTitle() + child<QPushButton>(dlg, "cmdQuit")->text(), "");
         for (const char *link : {"Image1", "lblWeburl", "lblSupport"})
             QTest::mouseClick(child<QLabel>(dlg, link), Qt::LeftButton);
         const QString maker = "https://" + dlgAbout::makerUrl().host() + "/";
         QCOMPARE(opened, (QList<QUrl>{maker, maker + "pallwick/", dlgAbout::supportUrl()}));
         QVERIFY(dlg.isVisible());
+    }
+
+    void startFolder_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<bool>("elided");
+        QTest::newRow("long path") << m_longPath + "/" << m_longPath << true;
+        QTest::newRow("short path") << m_pickerDir.path() << m_pickerDir.path() << false;
+        QTest::newRow("empty") << QString() << QString() << false;
+        QTest::newRow("missing") << m_pickerDir.filePath("no-such-folder") << QString() << false;
+    }
+    void startFolder()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, selected);
+        FolderChooser chooser("Quellordner:", start);
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QCOMPARE(chooser.selectedPath(), selected); // the current item's path
+        auto *tree = chooser.findChild<QTreeView *>("tree");
+        auto *selection = tree->selectionModel();
+        QCOMPARE(selection->selectedRows().value(0), selection->currentIndex());
+        QCOMPARE(selection->hasSelection(), !selected.isEmpty());
+        auto *status = chooser.findChild<QLabel *>("status");
+        const QString text = status->text();
+        QVERIFY(status->fontMetrics().horizontalAdvance(text) <= status->contentsRect().width());
+        const QString full = selected.isEmpty() ? "" : "Auswahl: " + selected;
+        const QStringList ends = text.split(QChar(0x2026)); // head and tail when shortened
+        QTEST(ends.size() == 2, "elided");
+        QVERIFY(full.startsWith(ends.first()) && full.endsWith(ends.last()));
+        QVERIFY(full.isEmpty() || (ends.first().size() > 9 && !ends.last().isEmpty()));
+        // Without a start folder the user's own folder is in view, once the
+        // tree has loaded and sorted its rows.
+        if (selected.isEmpty()) {
+            const auto homeShown = [tree] {
+                const auto *model = static_cast<QFileSystemModel *>(tree->model());
+                const QRect home = tree->visualRect(model->index(QDir::homePath()));
+                return !home.isEmpty() && tree->viewport()->rect().contains(home);
+            };
+            QTest::qWait(300);
+            QTRY_VERIFY(homeShown());
+        }
+    }
+
+    void browse_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("statusLine");
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("dollar with status, OK") << "$" << true << true << "";
+        QTest::newRow("dollar without status, cancel") << "$" << false << false << "$";
+    }
+    void browse()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, statusLine);
+        QFETCH(bool, accept);
+        QFETCH(QString, shown);
+        QString seen = "<not opened>";
+        ChooserAnswer answer(
+            [&](FolderChooser &c) { c.selectPath(m_longPath), seen = c.titleText(); }, accept);
+        QCOMPARE(modFolder::BrowseFolder(title, {}, nullptr, statusLine, {}, true, false),
+                 accept ? m_longPath : QString()); // the full path, not the shortened text
+        QCOMPARE(seen, shown);
     }
 };
 
