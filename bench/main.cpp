@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -79,11 +80,22 @@ void unmountAll()
         }
 }
 
+// Only async-signal-safe calls: the data goes with rm.
 extern "C" void onSignal(int signal)
 {
     for (char *mount : g_mounts)
         if (mount[0])
-            ::umount2(mount, MNT_DETACH); // async-signal-safe
+            ::umount2(mount, MNT_DETACH);
+    if (g_workRoot[0]) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/rm", "rm", "-rf", "--", g_workRoot, static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        if (pid > 0)
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+    }
     ::_exit(128 + signal);
 }
 
@@ -1091,7 +1103,7 @@ int main(int argc, char *argv[])
     }
 
     if (wanted("copy-big") || wanted("move-cross")) {
-        std::printf("\nbig files, in the data folder (%s):\n", qPrintable(rootType));
+        std::printf("\nlarger files, from the data folder (%s):\n", qPrintable(rootType));
         printHeader();
     }
 
