@@ -70,6 +70,8 @@ const char TracedCopyOption[] = "--traced-copy";
 // unwind the stack (die(), a signal).
 char g_mounts[2][4096] = {};
 char g_workRoot[4096] = {};
+// The single times of a case are on the current line of standard error.
+bool g_timesLine = false;
 
 void unmountAll()
 {
@@ -101,7 +103,7 @@ extern "C" void onSignal(int signal)
 
 [[noreturn]] void die(const QString &message)
 {
-    std::fprintf(stderr, "pallwick_bench: %s\n", qPrintable(message));
+    std::fprintf(stderr, "%spallwick_bench: %s\n", g_timesLine ? "\n" : "", qPrintable(message));
     unmountAll();
     // Gigabytes of data must not stay behind in the temporary folder.
     if (g_workRoot[0])
@@ -606,6 +608,7 @@ Result measure(const Case &c, int rounds)
     std::vector<double> passTimes;
     std::vector<double> peerTimes;
     std::fprintf(stderr, "%s (%s):", qPrintable(c.name), qPrintable(c.place));
+    g_timesLine = true;
     // One untimed run of each side first: the first run after the data is
     // made pays for the file system settling (and for warm caches) alone.
     for (int turn = 0; turn < 2; ++turn) {
@@ -626,6 +629,7 @@ Result measure(const Case &c, int rounds)
         }
     }
     std::fprintf(stderr, "\n");
+    g_timesLine = false;
     Result result;
     result.key = c.key;
     result.place = c.place;
