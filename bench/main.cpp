@@ -36,6 +36,7 @@
 #include <malloc.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
@@ -601,20 +602,45 @@ struct Case
     QString flushFolder;
 };
 
+// Processor time of this process and its finished children, in seconds. Next
+// to the elapsed time it shows how much of a run was spent waiting (for the
+// disk, or for a processor when the machine is busy).
+double processorSeconds()
+{
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage usage;
+        if (::getrusage(who, &usage) == 0)
+            total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ')
+                                          : QByteArray("?");
+}
+
 // The sides take turns in which goes first, so any effect of order (a warm
 // cache, writes of the run before) falls on both alike. Every round counts.
 Result measure(const Case &c, int rounds)
 {
     std::vector<double> passTimes;
     std::vector<double> peerTimes;
-    std::fprintf(stderr, "%s (%s):", qPrintable(c.name), qPrintable(c.place));
+    std::fprintf(stderr, "%s (%s), load average %s:", qPrintable(c.name), qPrintable(c.place),
+                 loadAverage().constData());
     g_timesLine = true;
     // One untimed run of each side first: the first run after the data is
     // made pays for the file system settling (and for warm caches) alone.
     for (int turn = 0; turn < 2; ++turn) {
         c.prepare();
         flush(c.flushFolder);
-        std::fprintf(stderr, " warm-up %.3f", turn == 0 ? c.pass() : c.peer());
+        const double cpu = processorSeconds();
+        const double seconds = turn == 0 ? c.pass() : c.peer();
+        std::fprintf(stderr, " warm-up %.3f (cpu %.3f)", seconds, processorSeconds() - cpu);
         c.verify();
     }
     for (int round = 0; round < rounds; ++round) {
@@ -622,13 +648,16 @@ Result measure(const Case &c, int rounds)
             const bool passTurn = (round + turn) % 2 == 0;
             c.prepare();
             flush(c.flushFolder);
+            const double cpu = processorSeconds();
             const double seconds = passTurn ? c.pass() : c.peer();
+            const double cpuSeconds = processorSeconds() - cpu;
             c.verify();
             (passTurn ? passTimes : peerTimes).push_back(seconds);
-            std::fprintf(stderr, " %s %.3f", passTurn ? "pass" : "peer", seconds);
+            std::fprintf(stderr, " %s %.3f (cpu %.3f)", passTurn ? "pass" : "peer", seconds,
+                         cpuSeconds);
         }
     }
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "; load average %s\n", loadAverage().constData());
     g_timesLine = false;
     Result result;
     result.key = c.key;
