@@ -143,7 +143,6 @@ private slots:
         listed.sort();
         QCOMPARE(listed, (QStringList{"Deutsch", "English", "Klingon"}));
         auto *language = options.findChild<QComboBox *>("Combo1");
-        QCOMPARE(language->count(), 3);
         language->setEditText("English");
         options.findChild<QPushButton *>("cmdSave")->click();
         QCOMPARE(modGlobal::LangFile, path("data/pallwick/lang/English.dat"));
