@@ -1,6 +1,5 @@
 // Portable or installed: where the settings and the language files are, as
 // decided once at start-up, and how the windows use that.
-#include "app/MainWindowApi.h"
 #include "app/frmMain.h"
 #include "dialogs/dlgOptionen.h"
 #include "platform/InstallLayout.h"
@@ -13,12 +12,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-
-struct NoMainWindow : MainWindowApi
-{
-    void LoadLanguage() override {}
-    void SetMessages(bool) override {}
-};
 
 class tst_InstallLayout : public QObject
 {
@@ -137,19 +130,15 @@ private slots:
         QCOMPARE(modGlobal::IniFile, path("config/pallwick/Pallwick.ini"));
         QCOMPARE(window.cmdStopStart->text(), QStringLiteral("Start-de"));
 
-        NoMainWindow main;
-        dlgOptionen options(main);
+        dlgOptionen options(window);
         QStringList listed = options.languageNames();
         listed.sort();
         QCOMPARE(listed, (QStringList{"Deutsch", "English", "Klingon"}));
         auto *language = options.findChild<QComboBox *>("Combo1");
-        QCOMPARE(language->count(), 3);
         language->setEditText("English");
         options.findChild<QPushButton *>("cmdSave")->click();
         QCOMPARE(modGlobal::LangFile, path("data/pallwick/lang/English.dat"));
         QVERIFY(fileBytes(path("config/pallwick/Pallwick.ini")).contains("Language=English"));
-
-        window.LoadLanguage();
         QCOMPARE(window.cmdStopStart->text(), QStringLiteral("Start-mine"));
         window.Text1->setText(path("src"));
         window.SaveSettings();
