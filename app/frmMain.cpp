@@ -268,15 +268,6 @@ void frmMain::LoadSettings()
         Option1[1]->setChecked(true);
     else if (action == QLatin1String("Move"))
         Option1[0]->setChecked(true);
-    // One tab stop for the pair, as radio groups have: the selected option.
-    // The arrow keys still move between the two.
-    const auto tabStopOnSelected = [this] {
-        for (QRadioButton *option : Option1)
-            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-    };
-    for (QRadioButton *option : Option1)
-        connect(option, &QRadioButton::toggled, this, tabStopOnSelected);
-    tabStopOnSelected();
 
     const QString showLog = ReadIni(Options, QStringLiteral("ShowLog"), QStringLiteral("0"), 256);
     if (showLog == QLatin1String("0")) {

@@ -14,7 +14,7 @@ bool ActivityLogFile::wanted()
 
 QString ActivityLogFile::defaultPath()
 {
-    // The base directory specification ignores a relative XDG_STATE_HOME.
+    // A relative XDG_STATE_HOME is to be ignored, as the XDG base directory rules say.
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (state.isEmpty() || !QDir::isAbsolutePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
