@@ -110,9 +110,9 @@ private slots:
             };
         const QString cancelAt = options.section("cancel:", 1).section(' ', 0, 0);
         m_host->cancel = cancelAt == "*";
-        // Files slower than an event round are handed to the worker one by one.
-        m_fs->delayMs = cancelAt.isEmpty() ? 0 : 2 * EventRounds::IntervalMs;
-        m_host->onProcessEvents = [&] {
+        // Files that last several event rounds: the Cancel comes while one is shown.
+        m_fs->delayMs = cancelAt.isEmpty() ? 0 : 5 * EventRounds::IntervalMs;
+        m_host->onEventRound = [&] {
             if (lines().endsWith((m_host->move ? "MOVING: " : "COPYING: ") + cancelAt))
                 m_host->cancel = true;
         };
@@ -173,18 +173,20 @@ private slots:
         QCOMPARE(lines(), QStringList{stamped(line)});
     }
 
-    // The setting is read for every file; a value saved during a pass, even in
-    // place and at the same size, applies to the next file.
+    // The setting is read for every file; a value saved while a file is
+    // copied, even in place and at the same size, applies to the next file.
     void savedSettingAppliesToTheNextFile()
     {
         WriteIni("Options", "CheckDestination", "1");
         QThread::msleep(2100); // old enough for its stamp to be trusted
         m_fs->files = {{"/src/a", "new"}, {"/src/b", "new"}, {"/src/c", "new"}};
         m_fs->freeBytes["/dst"] = 0;
-        m_fs->delayMs = 2 * EventRounds::IntervalMs; // one file per hand-off
-        m_host->onProcessEvents = [&] {
-            if (!lines().endsWith(stamped("COPIED: a")))
+        m_fs->delayMs = 5 * EventRounds::IntervalMs;
+        bool saved = false;
+        m_host->onEventRound = [&] {
+            if (saved || !m_fs->copying.load()) // a, past its check
                 return;
+            saved = true;
             QFile ini(modGlobal::IniFile);
             QVERIFY(ini.open(QIODevice::ReadWrite));
             const qint64 at = ini.readAll().indexOf("=1");

@@ -104,12 +104,14 @@ void TransferPass::run()
     m_host.setBusyPointer(false);
 }
 
-// The worker takes the files in batches of about one event round's worth, so
-// the hand-off between the threads costs once per batch rather than once per
-// file. Between batches the window's events run and a Cancel is seen; during
-// a long batch (a big file) a timer keeps the log up to date and passes a
-// Cancel on to the worker, which stops before its next file. Returns how many
-// files were treated.
+// The worker takes the files in batches of about one event round's worth; a
+// batch of moves to another file system ends with one flush. Where a timer
+// can run, the worker goes on from batch to batch without waiting for this
+// thread: the timer writes the lines of the finished files, shows the
+// progress line of the file in progress, and passes a Cancel and the
+// Overwrite box on to the worker, which reads them before each file. Without
+// an event loop the worker stops after each batch and the lines are written
+// between batches. Returns how many files were treated.
 int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
 {
     ActivityLog &log = m_host.log();
@@ -127,6 +129,7 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
         rounds->setInterval(EventRounds::IntervalMs);
         QObject::connect(&*rounds, &QTimer::timeout, [this] {
             m_cancel = m_host.cancelRequested();
+            m_overwrite = m_host.overwriteTicked();
             writeFinished(true);
         });
     }
@@ -142,10 +145,16 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
         showProgress(next);
         m_host.processEvents();
         m_cancel = m_host.cancelRequested();
-        const bool overwrite = m_host.overwriteTicked();
+        m_overwrite = m_host.overwriteTicked();
+        const bool onward = rounds.has_value();
         if (rounds)
             rounds->start();
-        runner.run([this, next, overwrite] { treatBatch(next, overwrite); });
+        runner.run([this, next, onward, count] {
+            int from = next;
+            do
+                from = treatBatch(from);
+            while (onward && from < count && !m_cancel.load());
+        });
         if (rounds)
             rounds->stop();
         writeFinished(false);
@@ -157,8 +166,8 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
 }
 
 // On the worker: files from first on, until a round's time has passed or a
-// Cancel came.
-void TransferPass::treatBatch(int first, bool overwrite)
+// Cancel came. Returns the index of the first file not treated.
+int TransferPass::treatBatch(int first)
 {
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
@@ -173,7 +182,7 @@ void TransferPass::treatBatch(int first, bool overwrite)
             break;
         m_inProgress.store(i + 1);
         m_current = i;
-        m_reports[size_t(i)] = examine(m_files.at(i), overwrite);
+        m_reports[size_t(i)] = examine(m_files.at(i), m_overwrite.load());
         // A file whose move waits is not finished, nor is any after it.
         if (m_deferred.empty())
             m_finished.store(i + 1, std::memory_order_release);
@@ -188,6 +197,7 @@ void TransferPass::treatBatch(int first, bool overwrite)
         m_finished.store(i, std::memory_order_release);
     }
     m_moveBatch = nullptr;
+    return i;
 }
 
 // Writes the lines of the files the worker has finished, in order; from the

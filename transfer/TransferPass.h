@@ -63,7 +63,7 @@ private:
     };
 
     int treatFiles(const QStringList &files, BackgroundRunner &runner);
-    void treatBatch(int first, bool overwrite);
+    int treatBatch(int first);
     void writeFinished(bool showCurrent);
     void showProgress(int index);
     void writeOutcome(const QString &name, const Report &report);
@@ -119,8 +119,9 @@ private:
     std::atomic<int> m_inProgress{0}; // 1 + index of the file the worker is on
     std::atomic<int> m_finished{0};
     std::atomic<bool> m_cancel{false};
-    int m_written = 0;            // files whose lines are written
-    bool m_progressShown = false; // for file m_written
+    std::atomic<bool> m_overwrite{false}; // the box, as last read on the calling thread
+    int m_written = 0;                    // files whose lines are written
+    bool m_progressShown = false;         // for file m_written
 
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;

@@ -34,11 +34,17 @@ public:
     }
     void processEvents() override
     {
-        if (onProcessEvents)
-            onProcessEvents();
+        if (onEventRound)
+            onEventRound();
         QCoreApplication::processEvents();
     }
-    bool cancelRequested() const override { return cancel; }
+    // The pass asks at each of its event rounds: a click may come just before.
+    bool cancelRequested() const override
+    {
+        if (onEventRound)
+            onEventRound();
+        return cancel;
+    }
     void setCancelRequested(bool requested) override { cancel = requested; }
     void setBusy(bool busy) override { calls << QString::fromLatin1(busy ? "busy" : "idle"); }
     void setBusyPointer(bool) override {}
@@ -48,5 +54,5 @@ public:
     MessageTable table;
     MemoryLog memoryLog;
     QStringList calls; // "busy", "idle", and "on|noun|count" or "off|..." for enableControls
-    std::function<void()> onProcessEvents;
+    std::function<void()> onEventRound; // where a click or a save could come in
 };
