@@ -369,11 +369,19 @@ private:
     QByteArray m_tempPath;
 };
 
+// How far a staged copy is pushed to disk before stageCopy returns.
+enum class Flush
+{
+    None,
+    Begin, // the disk starts writing it now, while the next file is copied
+    Wait   // it is on disk
+};
+
 // A complete copy of source in staged, with the source's modification time
-// and permission bits; synced to disk when durable. On success source holds
-// the state the source was copied in.
+// and permission bits, flushed as asked. On success copied holds the state
+// the source was copied in.
 FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
-                   StagedFile &staged, struct stat &copied, bool durable,
+                   StagedFile &staged, struct stat &copied, Flush flush,
                    const FileSystem::Admission &admit = {})
 {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
@@ -401,10 +409,14 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     if (::futimens(staged.fd(), times) != 0)
         return lastError();
-    if (durable) {
+    if (flush == Flush::Wait) {
         if (::fsync(staged.fd()) != 0)
             return lastError();
         reached(PosixFileSystem::Step::FileSynced, source);
+    } else if (flush == Flush::Begin) {
+        // Only a head start for the later flush of the batch: a failure here
+        // is seen there.
+        ::sync_file_range(staged.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
 
     struct stat after;
@@ -425,7 +437,7 @@ FsResult copyInto(const QByteArray &source, const QByteArray &destination, struc
 {
     const QByteArray folder = folderOf(destination);
     const bool unnamed = unnamedUsable.load(std::memory_order_relaxed);
-    FsResult result = stageCopy(source, folder, unnamed, staged, copied, false, admit);
+    FsResult result = stageCopy(source, folder, unnamed, staged, copied, Flush::None, admit);
     if (!result.ok())
         return result;
     reached(PosixFileSystem::Step::Staged, destination);
@@ -434,7 +446,7 @@ FsResult copyInto(const QByteArray &source, const QByteArray &destination, struc
         return result;
     unnamedUsable = false;
     fallback.emplace();
-    result = stageCopy(source, folder, false, *fallback, copied, false);
+    result = stageCopy(source, folder, false, *fallback, copied, Flush::None);
     if (!result.ok())
         return result;
     reached(PosixFileSystem::Step::Staged, destination);
@@ -463,7 +475,7 @@ FsResult stageMove(PendingMove &move)
 {
     return stageCopy(move.source, folderOf(move.destination),
                      unnamedUsable.load(std::memory_order_relaxed), move.staged, move.copied,
-                     false);
+                     Flush::Begin);
 }
 
 // Makes the staged copies durable with one flush of their file system, or
@@ -497,7 +509,7 @@ void completeStaged(const std::vector<PendingMove *> &staged)
             unnamedUsable = false;
             move->fallback.emplace();
             move->result = stageCopy(move->source, folderOf(move->destination), false,
-                                     *move->fallback, move->copied, true);
+                                     *move->fallback, move->copied, Flush::Wait);
             if (move->result.ok()) {
                 reached(PosixFileSystem::Step::Staged, move->destination);
                 move->result = move->fallback->place(move->destination);
