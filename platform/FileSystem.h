@@ -17,6 +17,14 @@ public:
     virtual ~MoveBatch() = default;
 };
 
+// Keeps folders at hand while it lives; made by the file system that uses
+// them (holdFolders).
+class FolderHold
+{
+public:
+    virtual ~FolderHold() = default;
+};
+
 // Everything the program does to files and folders goes through this
 // interface, so tests can substitute a service that fails on demand.
 // Implementations must be safe to call from a worker thread: the transfer
@@ -75,6 +83,12 @@ public:
     // program, a power loss) left in folder, but none that a running copy
     // still writes. Returns how many went.
     virtual FsValue<int> removeLeftoverTemporaries(const QString &folder) = 0;
+
+    // While the returned hold lives, the calling thread's operations on files
+    // directly in these folders may find the folders without walking their
+    // paths again. A folder renamed or replaced meanwhile may still be used
+    // until the hold ends, so holds are kept short (one batch of a pass).
+    virtual std::unique_ptr<FolderHold> holdFolders(const QStringList &) { return nullptr; }
 
     // A text naming the file system that holds path: equal for two paths on
     // one file system, "" when it cannot be determined.

@@ -87,6 +87,62 @@ QByteArray folderOf(const QByteArray &path)
     return path.left(slash);
 }
 
+// Folders the calling thread holds open (holdFolders): a file in one is
+// looked up from the folder's descriptor instead of walking its whole path,
+// which for small files is a good part of what each call costs.
+struct HeldFolder
+{
+    QByteArray path;
+    int fd;
+};
+thread_local std::vector<HeldFolder> heldFolders;
+
+class PosixFolderHold : public FolderHold
+{
+public:
+    explicit PosixFolderHold(size_t first) : m_first(first) {}
+    ~PosixFolderHold() override
+    {
+        while (heldFolders.size() > m_first) {
+            ::close(heldFolders.back().fd);
+            heldFolders.pop_back();
+        }
+    }
+
+private:
+    size_t m_first;
+};
+
+// The descriptor of folder where it is held, else -1.
+int heldFolder(const QByteArray &folder)
+{
+    for (const HeldFolder &held : heldFolders)
+        if (held.path == folder)
+            return held.fd;
+    return -1;
+}
+
+// A path as a folder descriptor and a name in it: a held folder and the last
+// component where path lies directly in one, else the path itself.
+struct At
+{
+    int dir;
+    const char *name;
+};
+
+At at(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash >= 0 && !heldFolders.empty()) {
+        const qsizetype length = slash == 0 ? 1 : slash; // as folderOf() has it
+        for (const HeldFolder &held : heldFolders)
+            if (held.path.size() == length &&
+                std::memcmp(held.path.constData(), path.constData(), size_t(length)) == 0)
+                return {held.fd, path.constData() + slash + 1};
+    }
+    return {AT_FDCWD, path.constData()};
+}
+
 FsResult notRegular(const struct stat &st)
 {
     if (S_ISDIR(st.st_mode))
@@ -256,21 +312,22 @@ bool isTemporaryName(const char *name)
 }
 
 // rename() that never replaces an existing destination.
-int renameNoReplace(const char *from, const char *to)
+int renameNoReplace(const QByteArray &fromPath, const QByteArray &toPath)
 {
+    const At from = at(fromPath), to = at(toPath);
 #ifdef SYS_renameat2
-    if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    if (::syscall(SYS_renameat2, from.dir, from.name, to.dir, to.name, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != ENOSYS && errno != EINVAL)
         return -1;
 #endif
     // The kernel or file system lacks the flag: a check, then a plain rename.
     struct stat st;
-    if (::lstat(to, &st) == 0) {
+    if (::fstatat(to.dir, to.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return ::rename(from, to);
+    return ::renameat(from.dir, from.name, to.dir, to.name);
 }
 
 // Failures of placing a finished copy that say nothing about the copy or the
@@ -301,7 +358,10 @@ public:
     FsResult create(const QByteArray &folder, bool unnamed)
     {
         if (unnamed) {
-            m_fd.reset(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            const int held = heldFolder(folder);
+            m_fd.reset(held >= 0
+                           ? ::openat(held, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                           : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
             if (m_fd.valid())
                 return FsResult::success();
             // Kernels and file systems without O_TMPFILE answer these.
@@ -343,14 +403,14 @@ private:
     FsResult link(const QByteArray &destination)
     {
         if (unnamed()) {
-            if (::linkat(m_fd.get(), "", AT_FDCWD, destination.constData(), AT_EMPTY_PATH) == 0)
+            const At to = at(destination);
+            if (::linkat(m_fd.get(), "", to.dir, to.name, AT_EMPTY_PATH) == 0)
                 return FsResult::success();
             if (errno == EEXIST)
                 return lastError();
             // Without CAP_DAC_READ_SEARCH the descriptor is named through /proc.
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
-            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, destination.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
+            if (::linkat(AT_FDCWD, self.constData(), to.dir, to.name, AT_SYMLINK_FOLLOW) == 0)
                 return FsResult::success();
             return lastError();
         }
@@ -358,8 +418,7 @@ private:
         // get the no-replace rename instead.
         if (::link(m_tempPath.constData(), destination.constData()) == 0)
             return FsResult::success();
-        if (errno == EEXIST ||
-            renameNoReplace(m_tempPath.constData(), destination.constData()) != 0)
+        if (errno == EEXIST || renameNoReplace(m_tempPath, destination) != 0)
             return lastError();
         m_tempPath.clear();
         return FsResult::success();
@@ -385,7 +444,8 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
                    const FileSystem::Admission &admit = {})
 {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
-    Fd in(::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const At from = at(source);
+    Fd in(::openat(from.dir, from.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.valid())
         return errno == ELOOP ? FsResult::failure(EINVAL, QStringLiteral("Not a regular file"))
                               : lastError();
@@ -578,8 +638,10 @@ bool PosixFileSystem::folderExists(const QString &path) const
 
 FsValue<bool> PosixFileSystem::fileExists(const QString &path) const
 {
+    const QByteArray bytes = encoded(path);
+    const At where = at(bytes);
     struct stat st;
-    if (::lstat(encoded(path).constData(), &st) != 0) {
+    if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return FsValue<bool>::of(false);
         return FsValue<bool>::failed(lastError());
@@ -672,7 +734,9 @@ bool PosixFileSystem::sameFile(const QString &a, const QString &b) const
 FsResult PosixFileSystem::deleteFile(const QString &path)
 {
     // unlink needs write access to the folder only, so read-only files go too.
-    if (::unlink(encoded(path).constData()) != 0)
+    const QByteArray bytes = encoded(path);
+    const At where = at(bytes);
+    if (::unlinkat(where.dir, where.name, 0) != 0)
         return lastError();
     return FsResult::success();
 }
@@ -696,7 +760,7 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
     const QByteArray to = encoded(destination);
     // The no-replace rename reports an existing destination (EEXIST) and a
     // missing source (ENOENT) by itself.
-    if (renameNoReplace(from.constData(), to.constData()) == 0)
+    if (renameNoReplace(from, to) == 0)
         return FsResult::success();
     if (errno != EXDEV)
         return lastError();
@@ -779,6 +843,19 @@ void PosixFileSystem::setUnnamedTemporaries(bool allowed)
     unnamedUsable = allowed;
 }
 
+std::unique_ptr<FolderHold> PosixFileSystem::holdFolders(const QStringList &folders)
+{
+    auto hold = std::make_unique<PosixFolderHold>(heldFolders.size());
+    for (const QString &folder : folders) {
+        const QByteArray path = encoded(folder);
+        // O_PATH: a folder that may only be searched, not read, can be held.
+        const int fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            heldFolders.push_back({path, fd});
+    }
+    return hold;
+}
+
 QString PosixFileSystem::driveName(const QString &path) const
 {
     if (path.isEmpty())
@@ -805,8 +882,12 @@ QString PosixFileSystem::driveName(const QString &path) const
 
 qint64 PosixFileSystem::freeSpace(const QString &path) const
 {
+    if (path.isEmpty())
+        return -1;
+    const QByteArray bytes = encoded(path);
+    const int held = heldFolder(bytes);
     struct statvfs info;
-    if (path.isEmpty() || ::statvfs(encoded(path).constData(), &info) != 0)
+    if ((held >= 0 ? ::fstatvfs(held, &info) : ::statvfs(bytes.constData(), &info)) != 0)
         return -1;
     return qint64(info.f_bavail) * qint64(info.f_frsize);
 }

@@ -6,8 +6,9 @@
 #include <functional>
 
 // The file-system service on Linux, built on plain POSIX calls so that every
-// failure keeps its errno. Holds no state, so one instance may be used from
-// the UI thread and the transfer worker at the same time.
+// failure keeps its errno. Holds no state of its own (held folders belong to
+// the thread that holds them), so one instance may be used from the UI
+// thread and the transfer worker at the same time.
 class PosixFileSystem : public FileSystem
 {
 public:
@@ -26,6 +27,7 @@ public:
     std::unique_ptr<MoveBatch> newMoveBatch() override;
     std::vector<FsResult> completeMoves(MoveBatch &batch) override;
     FsValue<int> removeLeftoverTemporaries(const QString &folder) override;
+    std::unique_ptr<FolderHold> holdFolders(const QStringList &folders) override;
 
     // The mount point of the file system holding path.
     QString driveName(const QString &path) const override;

@@ -59,6 +59,7 @@ void TransferPass::run()
     m_move = m_host.moveSelected();
     m_sameDrive.reset();
     m_placed.clear();
+    m_placedNames.clear();
 
     BackgroundRunner runner;
     // The whole list is taken before any file is touched, so files the pass
@@ -172,6 +173,9 @@ int TransferPass::treatBatch(int first)
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
     const int count = static_cast<int>(m_files.size());
+    // Both folders stay at hand for the batch, not longer: a folder renamed
+    // or replaced is followed from the next batch on.
+    const std::unique_ptr<FolderHold> folders = m_fs.holdFolders({m_source, m_destination});
     // Moves to another file system wait for one flush of the batch's copies.
     const std::unique_ptr<MoveBatch> batch = m_move ? m_fs.newMoveBatch() : nullptr;
     m_moveBatch = batch.get();
@@ -378,7 +382,7 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
     if (!moved.ok())
         report.errors << moved.description;
     else
-        m_placed.insert(foldedName(name), name);
+        m_placedNames.push_back(name);
     report.outcome = done;
 }
 
@@ -403,6 +407,10 @@ QString TransferPass::foldedName(const QString &name)
 // does not tell the two apart, so the second file stays where it is.
 bool TransferPass::collidesWithPlaced(const QString &name, Report &report)
 {
+    // The names are folded only now: most passes never ask.
+    for (const QString &placedName : m_placedNames)
+        m_placed.insert(foldedName(placedName), placedName);
+    m_placedNames.clear();
     const auto placed = m_placed.constFind(foldedName(name));
     if (placed == m_placed.cend() || *placed == name ||
         !m_fs.sameFile(joinPath(m_destination, name), joinPath(m_destination, *placed)))

@@ -111,6 +111,7 @@ private:
     // Files this pass put in the destination, by case-folded name; touched by
     // the worker only.
     QHash<QString, QString> m_placed;
+    std::vector<QString> m_placedNames; // placed, not yet in m_placed
 
     // The files of the pass and what became of them. The worker fills in a
     // report, then counts it finished; the UI thread writes its lines.
