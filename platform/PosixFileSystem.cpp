@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #ifndef RENAME_NOREPLACE
@@ -94,6 +95,9 @@ struct HeldFolder
 {
     QByteArray path;
     int fd;
+    // What the process's umask takes from a new file's mode here; -1 where a
+    // default ACL (or anything unknown) decides instead.
+    int createMask;
 };
 thread_local std::vector<HeldFolder> heldFolders;
 
@@ -113,13 +117,37 @@ private:
     size_t m_first;
 };
 
-// The descriptor of folder where it is held, else -1.
-int heldFolder(const QByteArray &folder)
+const HeldFolder *heldFolder(const QByteArray &folder)
 {
     for (const HeldFolder &held : heldFolders)
         if (held.path == folder)
-            return held.fd;
+            return &held;
+    return nullptr;
+}
+
+// The process's umask, read without changing it (umask() would, for a moment,
+// for every thread); -1 when it cannot be read.
+int currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("Umask:")) {
+            bool ok = false;
+            const int mask = line.mid(6).trimmed().toInt(&ok, 8);
+            return ok ? mask : -1;
+        }
     return -1;
+}
+
+// The umask where it alone shapes a new file's mode in folder.
+int createMaskOf(const QByteArray &folder)
+{
+    if (::getxattr(folder.constData(), "system.posix_acl_default", nullptr, 0) >= 0 ||
+        (errno != ENODATA && errno != EOPNOTSUPP))
+        return -1;
+    return currentUmask();
 }
 
 // A path as a folder descriptor and a name in it: a held folder and the last
@@ -355,15 +383,21 @@ public:
             ::unlink(m_tempPath.constData());
     }
 
-    FsResult create(const QByteArray &folder, bool unnamed)
+    // A file that is to get mode in the end; modeSet() tells whether it has
+    // it already.
+    FsResult create(const QByteArray &folder, bool unnamed, mode_t mode)
     {
         if (unnamed) {
-            const int held = heldFolder(folder);
-            m_fd.reset(held >= 0
-                           ? ::openat(held, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
-                           : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            // An unnamed file cannot be opened by anyone else, so it may get
+            // its final mode at once where the umask leaves that whole.
+            const HeldFolder *held = heldFolder(folder);
+            m_modeSet = held && held->createMask >= 0 && (mode & mode_t(held->createMask)) == 0;
+            const mode_t initial = m_modeSet ? mode : 0600;
+            m_fd.reset(held ? ::openat(held->fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, initial)
+                            : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
             if (m_fd.valid())
                 return FsResult::success();
+            m_modeSet = false;
             // Kernels and file systems without O_TMPFILE answer these.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
                 return lastError();
@@ -382,6 +416,7 @@ public:
 
     int fd() const { return m_fd.get(); }
     bool unnamed() const { return m_tempPath.isEmpty(); }
+    bool modeSet() const { return m_modeSet; }
 
     // Gives the complete file its final name, never replacing one: EEXIST
     // when destination is taken.
@@ -426,6 +461,7 @@ private:
 
     Fd m_fd{-1};
     QByteArray m_tempPath;
+    bool m_modeSet = false;
 };
 
 // How far a staged copy is pushed to disk before stageCopy returns.
@@ -458,13 +494,13 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
         return FsResult::failure(FileSystem::NotAdmitted, QString());
     const CopyProgress::Scope progress(before.st_size);
 
-    FsResult result = staged.create(folder, unnamed);
+    FsResult result = staged.create(folder, unnamed, before.st_mode & 0777);
     if (!result.ok())
         return result;
     result = copyContent(in.get(), staged.fd(), before);
     if (!result.ok())
         return result;
-    if (::fchmod(staged.fd(), before.st_mode & 0777) != 0)
+    if (!staged.modeSet() && ::fchmod(staged.fd(), before.st_mode & 0777) != 0)
         return lastError();
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     if (::futimens(staged.fd(), times) != 0)
@@ -851,7 +887,7 @@ std::unique_ptr<FolderHold> PosixFileSystem::holdFolders(const QStringList &fold
         // O_PATH: a folder that may only be searched, not read, can be held.
         const int fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
-            heldFolders.push_back({path, fd});
+            heldFolders.push_back({path, fd, createMaskOf(path)});
     }
     return hold;
 }
@@ -885,9 +921,9 @@ qint64 PosixFileSystem::freeSpace(const QString &path) const
     if (path.isEmpty())
         return -1;
     const QByteArray bytes = encoded(path);
-    const int held = heldFolder(bytes);
+    const HeldFolder *held = heldFolder(bytes);
     struct statvfs info;
-    if ((held >= 0 ? ::fstatvfs(held, &info) : ::statvfs(bytes.constData(), &info)) != 0)
+    if ((held ? ::fstatvfs(held->fd, &info) : ::statvfs(bytes.constData(), &info)) != 0)
         return -1;
     return qint64(info.f_bavail) * qint64(info.f_frsize);
 }

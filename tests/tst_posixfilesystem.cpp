@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 static QByteArray enc(const QString &path)
@@ -109,8 +110,14 @@ private slots:
     void copyKeepsContentTimeAndMode_data()
     {
         QTest::addColumn<bool>("unnamed"); // O_TMPFILE, or the named fallback
-        QTest::newRow("unnamed temporary") << true;
-        QTest::newRow("named temporary") << false;
+        // Held folders give an unnamed copy its mode as it is made, where the
+        // umask leaves that mode whole and no default ACL has a say.
+        QTest::addColumn<QString>("held");
+        QTest::newRow("unnamed temporary") << true << "";
+        QTest::newRow("named temporary") << false << "";
+        QTest::newRow("held folders") << true << "umask 022";
+        QTest::newRow("held folders, narrow umask") << true << "umask 077";
+        QTest::newRow("held folders, default ACL") << true << "acl";
     }
     // Empty into a new file, then each into the place of the one before, made
     // read-only: larger than one copy buffer, then shorter than what it
@@ -118,7 +125,19 @@ private slots:
     void copyKeepsContentTimeAndMode()
     {
         QFETCH(bool, unnamed);
+        QFETCH(QString, held);
         PosixFileSystem::setUnnamedTemporaries(unnamed);
+        const mode_t oldMask = ::umask(held == "umask 077" ? 077 : 022);
+        const auto restoreMask = qScopeGuard([oldMask] { ::umask(oldMask); });
+        if (held == "acl") {
+            // New files here get at most rw for their owner: u::rw-,g::---,o::---.
+            const quint32 acl[] = {2, 0x00060001, ~0u, 0x00000004, ~0u, 0x00000020, ~0u};
+            if (::setxattr(enc(path("dst")).constData(), "system.posix_acl_default", acl,
+                           sizeof acl, 0) != 0)
+                QSKIP("this file system keeps no ACLs");
+        }
+        const std::unique_ptr<FolderHold> hold =
+            held.isEmpty() ? nullptr : m_fs.holdFolders({m_dir->path(), path("dst")});
         const std::pair<QByteArray, mode_t> copies[] = {
             {"", 0600}, {QByteArray((3 << 20) + 7, 'z'), 0755}, {"new", 0640}};
         for (const auto &[content, mode] : copies) {
