@@ -96,8 +96,10 @@ struct HeldFolder
     QByteArray path;
     int fd;
     // What the process's umask takes from a new file's mode here; -1 where a
-    // default ACL (or anything unknown) decides instead.
-    int createMask;
+    // default ACL (or anything unknown) decides instead. Looked up when a
+    // file is first made here.
+    int createMask = Unknown;
+    static constexpr int Unknown = -2;
 };
 thread_local std::vector<HeldFolder> heldFolders;
 
@@ -117,9 +119,9 @@ private:
     size_t m_first;
 };
 
-const HeldFolder *heldFolder(const QByteArray &folder)
+HeldFolder *heldFolder(const QByteArray &folder)
 {
-    for (const HeldFolder &held : heldFolders)
+    for (HeldFolder &held : heldFolders)
         if (held.path == folder)
             return &held;
     return nullptr;
@@ -129,16 +131,14 @@ const HeldFolder *heldFolder(const QByteArray &folder)
 // for every thread); -1 when it cannot be read.
 int currentUmask()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
+    Fd status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char text[4096];
+    const ssize_t length = status.valid() ? ::read(status.get(), text, sizeof text - 1) : -1;
+    if (length <= 0)
         return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("Umask:")) {
-            bool ok = false;
-            const int mask = line.mid(6).trimmed().toInt(&ok, 8);
-            return ok ? mask : -1;
-        }
-    return -1;
+    text[length] = '\0';
+    const char *line = std::strstr(text, "\nUmask:");
+    return line ? int(std::strtol(line + 7, nullptr, 8)) : -1;
 }
 
 // The umask where it alone shapes a new file's mode in folder.
@@ -390,7 +390,9 @@ public:
         if (unnamed) {
             // An unnamed file cannot be opened by anyone else, so it may get
             // its final mode at once where the umask leaves that whole.
-            const HeldFolder *held = heldFolder(folder);
+            HeldFolder *held = heldFolder(folder);
+            if (held && held->createMask == HeldFolder::Unknown)
+                held->createMask = createMaskOf(folder);
             m_modeSet = held && held->createMask >= 0 && (mode & mode_t(held->createMask)) == 0;
             const mode_t initial = m_modeSet ? mode : 0600;
             m_fd.reset(held ? ::openat(held->fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, initial)
@@ -887,7 +889,7 @@ std::unique_ptr<FolderHold> PosixFileSystem::holdFolders(const QStringList &fold
         // O_PATH: a folder that may only be searched, not read, can be held.
         const int fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
-            heldFolders.push_back({path, fd, createMaskOf(path)});
+            heldFolders.push_back({path, fd});
     }
     return hold;
 }
