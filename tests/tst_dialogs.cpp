@@ -29,19 +29,6 @@ struct FakeMainWindow : MainWindowApi
     void SetMessages(bool changed) override { record(changed ? "Set(changed)" : "Set"); }
 };
 
-// Answers (looks at, then closes) any chooser exec()ed while this lives.
-struct ChooserAnswer : QTimer
-{
-    ChooserAnswer(std::function<void(FolderChooser &)> look, bool accept)
-    {
-        connect(this, &QTimer::timeout, [=] {
-            if (auto *chooser = qobject_cast<FolderChooser *>(QApplication::activeModalWidget()))
-                look(*chooser), accept ? chooser->accept() : chooser->reject();
-        });
-        start(10);
-    }
-};
-
 const QColor ButtonFace(0x12, 0x34, 0x56);
 
 template <typename T> T *child(QWidget &parent, const char *name)
@@ -177,7 +164,6 @@ private slots:
         QTest::addColumn<std::optional<QColor>>("expected");
         using C = std::optional<QColor>;
         QTest::newRow("system button face") << "&H8000000F" << C(ButtonFace);
-        QTest::newRow("white") << "&H00FFFFFF" << C(Qt::white);
         QTest::newRow("red, stored BGR") << "&H000000FF" << C(Qt::red);
         QTest::newRow("decimal system colour") << "-2147483633" << C(ButtonFace);
         QTest::newRow("one character") << "7" << C(QColor(7, 0, 0));
@@ -291,8 +277,15 @@ private slots:
         QFETCH(bool, accept);
         QFETCH(QString, shown);
         QString seen = "<not opened>";
-        ChooserAnswer answer(
-            [&](FolderChooser &c) { c.selectPath(m_longPath), seen = c.titleText(); }, accept);
+        QTimer answer; // looks at, then closes the chooser once it is shown
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto *c = qobject_cast<FolderChooser *>(QApplication::activeModalWidget())) {
+                c->selectPath(m_longPath);
+                seen = c->titleText();
+                accept ? c->accept() : c->reject();
+            }
+        });
+        answer.start(10);
         QCOMPARE(modFolder::BrowseFolder(title, {}, nullptr, statusLine, {}, true, false),
                  accept ? m_longPath : QString()); // the full path, not the shortened text
         QCOMPARE(seen, shown);

@@ -116,7 +116,7 @@ private slots:
     // written beside the program.
     void installedProgramAtWork()
     {
-        makeFolders({"usr/bin", "usr/share/pallwick/lang", "data/pallwick/lang", "src"});
+        makeFolders({"usr/bin", "usr/share/pallwick/lang", "data/pallwick/lang"});
         writeFile(path("usr/share/pallwick/lang/Deutsch.dat"), "[frmMain]\nt12=Start-de\n");
         writeFile(path("usr/share/pallwick/lang/English.dat"), "[frmMain]\nt12=Start-pkg\n");
         writeFile(path("data/pallwick/lang/English.dat"), "[frmMain]\nt12=Start-mine\n");
@@ -140,9 +140,6 @@ private slots:
         QCOMPARE(modGlobal::LangFile, path("data/pallwick/lang/English.dat"));
         QVERIFY(fileBytes(path("config/pallwick/Pallwick.ini")).contains("Language=English"));
         QCOMPARE(window.cmdStopStart->text(), QStringLiteral("Start-mine"));
-        window.Text1->setText(path("src"));
-        window.SaveSettings();
-        QVERIFY(fileBytes(path("config/pallwick/Pallwick.ini")).contains(path("src").toUtf8()));
         QCOMPARE(QDir(path("usr/bin")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{});
     }

@@ -1,21 +1,16 @@
 // The tray icon observes and drives the main window: its tool tip, its menu
 // (Start/Stop, Show window, Quit) and the notification after a pass with
 // failures. Offscreen there is no tray, so the icon is made here by hand.
-#include "app/Prompt.h"
 #include "app/TrayIcon.h"
-#include "app/frmMain.h"
-#include "platform/Clock.h"
 #include "platform/CopyProgress.h"
 #include "platform/PosixFileSystem.h"
-#include "platform/UserStore.h"
 #include "support/MemoryFileSystem.h"
-#include "support/TestFiles.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QMenu>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -29,38 +24,27 @@ class tst_Tray : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    WindowFixture f;
     std::unique_ptr<MemoryFileSystem> m_fs;
-    FixedClock m_clock{QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30))};
-
-    QString path(const QString &name) const { return m_dir->filePath(name); }
 
     std::unique_ptr<frmMain> open(const QByteArray &options = {})
     {
-        writeFile(path("Pallwick.ini"),
-                  "[Options]\nLanguage=Test\nFrom=/src\nTo=/dst\nInterval=3\n" + options);
-        frmMain::Environment env;
-        env.programFolder = m_dir->path();
-        env.fs = m_fs.get();
-        env.clock = &m_clock;
-        return std::make_unique<frmMain>(QStringList{}, env);
+        writeFile(f.ini(), "[Options]\nLanguage=Test\nFrom=/src\nTo=/dst\nInterval=3\n" + options);
+        return f.open();
     }
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(m_dir->path()).mkpath("lang"));
-        writeFile(path("lang/Test.dat"), LanguageFile);
-        UserStore::setLocation(path("store"));
+        f.setUp("Test", LanguageFile);
         m_fs = std::make_unique<MemoryFileSystem>();
+        f.fs = m_fs.get();
     }
 
     void cleanup()
     {
-        Prompt::setHook({});
         CopyProgress::end();
-        m_dir.reset();
+        f.tearDown();
     }
 
     // The menu item is the button (text, state, handler); the tool tip is
@@ -121,21 +105,13 @@ private slots:
         QVERIFY(m_fs->files.size() < 4); // cancelled before the last file
     }
 
-    void quitUsesTheSaveDecision_data()
-    {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("save silently") << QByteArray("Save=1\n") << true;
-        QTest::newRow("asked, no") << QByteArray("Question=1\nSave=1\n") << false;
-    }
-
+    // Quit closes as the close box does: through the save decision, here a
+    // question answered No, so nothing is saved.
     void quitUsesTheSaveDecision()
     {
-        QFETCH(QByteArray, options);
-        QFETCH(bool, saved);
         int asked = 0;
         Prompt::setHook([&](const QString &, const QString &) { return ++asked, false; });
-        auto w = open(options);
+        auto w = open("Question=1\nSave=1\n");
         TrayIcon tray(*w);
         w->showMinimized();
         tray.showAction()->trigger();
@@ -143,8 +119,8 @@ private slots:
         w->Check2->setChecked(true);
         tray.quitAction()->trigger();
         QVERIFY(!w->isVisible());
-        QCOMPARE(asked, saved ? 0 : 1);
-        QCOMPARE(fileBytes(path("Pallwick.ini")).contains("Overwrite=1"), saved);
+        QCOMPARE(asked, 1);
+        QVERIFY(!f.settings().contains("Overwrite=1"));
     }
 
     void notification_data()
@@ -181,11 +157,11 @@ private slots:
     {
         static std::vector<std::pair<qint64, qint64>> steps;
         const qint64 size = CopyProgress::ShownAbove + 1000;
-        writeFile(path("big"), QByteArray(size, 'b'));
+        writeFile(f.path("big"), QByteArray(size, 'b'));
         CopyProgress::setObserver([](qint64 done, qint64 total) {
             steps.push_back({done, total});
         });
-        const FsResult copied = PosixFileSystem().copyFile(path("big"), path("copy"));
+        const FsResult copied = PosixFileSystem().copyFile(f.path("big"), f.path("copy"));
         CopyProgress::setObserver(nullptr);
         QVERIFY2(copied.ok(), qPrintable(copied.description));
         QVERIFY(steps.size() >= 3);

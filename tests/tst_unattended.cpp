@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -33,22 +32,7 @@ class tst_Unattended : public QObject
         return w;
     }
 
-    // The file's lines without their ISO 8601 stamps, which must be there.
-    QStringList fileLines() const
-    {
-        static const QRegularExpression iso(
-            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d) ");
-        QStringList lines = QString::fromUtf8(fileBytes(logFile())).split('\n');
-        if (lines.last().isEmpty())
-            lines.removeLast();
-        for (QString &line : lines) {
-            const QRegularExpressionMatch m = iso.match(line);
-            if (!m.hasMatch())
-                return {"no stamp: " + line};
-            line.remove(0, m.capturedLength());
-        }
-        return lines;
-    }
+    QStringList fileLines() const { return isoUnstamped(fileBytes(logFile())); }
 
 private slots:
     void init()

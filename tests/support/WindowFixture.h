@@ -18,6 +18,7 @@ struct WindowFixture
     std::unique_ptr<QTemporaryDir> dir;
     FixedClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30))};
     QByteArray language;
+    FileSystem *fs = nullptr; // the real one when not set
 
     QString path(const QString &name) const { return dir->filePath(name); }
     QString ini() const { return path("Pallwick.ini"); }
@@ -52,6 +53,7 @@ struct WindowFixture
         frmMain::Environment env;
         env.programFolder = dir->path();
         env.clock = &clock;
+        env.fs = fs;
         env.closeOnRequests = closeOnRequests;
         return std::make_unique<frmMain>(arguments, env);
     }
