@@ -29,6 +29,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -536,6 +537,10 @@ void writeSettings(const QString &program, const QString &source, const QString 
         die(QStringLiteral("cannot write %1").arg(ini.fileName()));
     ini.write("[Options]\nLanguage=Deutsch\nFrom=" + QFile::encodeName(source) +
               "\nTo=" + QFile::encodeName(destination) + "\nAction=Copy\nShowLog=1\nOverwrite=0\n");
+    ini.close();
+    // A settings file changed within the last 2 s is read anew for every
+    // file, as its stamp cannot be trusted yet; a user's file is older.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 }
 
 MessageTable useProgramFolder(const QString &root)
