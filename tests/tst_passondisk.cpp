@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/PosixFileSystem.h"
 #include "settings/modGlobal.h"
+#include "transfer/EventRounds.h"
 #include "transfer/TransferPass.h"
 
 #include <QDir>
@@ -89,6 +90,32 @@ private slots:
         QVERIFY(QDir(path("src")).isEmpty());
         QCOMPARE(QDir(path("dst")).count(), 302u); // with . and ..
         QCOMPARE(fileBytes(path("dst/f123")), QByteArray("f123").repeated(100));
+    }
+
+    // A pass keeps its folders open for one batch of files at a time: a
+    // destination renamed and made anew during a pass gets the files of the
+    // batches after, and the file under way stays in the folder it began in.
+    void destinationReplacedDuringAPass()
+    {
+        for (const QString name : {"a", "b", "c"})
+            writeFile(path("src/") + name, name.toUtf8());
+        QString first;
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &to) {
+            if (step != PosixFileSystem::Step::Staged || !first.isEmpty())
+                return;
+            first = QFile::decodeName(to).section('/', -1);
+            QVERIFY(QDir().rename(path("dst"), path("old")) && QDir().mkpath(path("dst")));
+            QThread::msleep(2 * EventRounds::IntervalMs); // the batch's time is up
+        });
+        const auto unhook = qScopeGuard([] { PosixFileSystem::setStepHook({}); });
+        QStringList lines = run();
+        lines.sort();
+        QCOMPARE(lines,
+                 (QStringList{stamped("COPIED: a"), stamped("COPIED: b"), stamped("COPIED: c")}));
+        QCOMPARE(QDir(path("old")).entryList(QDir::Files), QStringList{first});
+        QStringList later = {"a", "b", "c"};
+        later.removeOne(first);
+        QCOMPARE(QDir(path("dst")).entryList(QDir::Files), later);
     }
 
     void caseInsensitiveDestination_data()
