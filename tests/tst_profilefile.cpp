@@ -1,3 +1,4 @@
+#include "platform/FileStamp.h"
 #include "platform/ProfileFile.h"
 #include "support/TestFiles.h"
 
@@ -6,6 +7,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,13 +23,29 @@ class TestProfileFile : public QObject
     // Only the file itself: a leftover temporary would show here.
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
+    // What the file held when a write first ran into the size limit: what a
+    // process killed at that moment leaves.
+    static inline QByteArray watched;
+    static inline char heldAtLimit[512];
+    static inline ssize_t heldAtLimitSize = -1;
+    static void noteHeldAtLimit(int)
+    {
+        if (heldAtLimitSize >= 0)
+            return;
+        const int fd = ::open(watched.constData(), O_RDONLY | O_CLOEXEC);
+        heldAtLimitSize = fd < 0 ? 0 : ::read(fd, heldAtLimit, sizeof heldAtLimit);
+        ::close(fd);
+    }
+
     // The result of write() under a file-size limit that holds even for root.
     static bool writeWithSizeLimit(const QString &file, const QString &value)
     {
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
         const rlimit small{64, saved.rlim_max};
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        watched = QFile::encodeName(file);
+        heldAtLimitSize = -1;
+        const auto oldHandler = std::signal(SIGXFSZ, noteHeldAtLimit);
         setrlimit(RLIMIT_FSIZE, &small);
         const bool written = ProfileFile::write(file, "s", "k", value);
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -145,8 +163,18 @@ private slots:
             QVERIFY(!ProfileFile::write(path(), "s", "k", "/a\rb"));
             QVERIFY(!writeWithSizeLimit(path(), QString(200, u'x')));
             QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=old\n"));
+            // In place, the room is claimed before the first byte changes.
+            QCOMPARE(QByteArray(heldAtLimit, heldAtLimitSize), QByteArray("[s]\nk=old\n"));
             QCOMPARE(files().size(), hardLinked ? 2 : 1);
         }
+        // Shorter, but still past the limit: the bytes written before it hit
+        // are put back.
+        const QByteArray longer = "[s]\nk=" + QByteArray(200, 'o') + "\n";
+        writeFile(path(), longer);
+        QVERIFY(!writeWithSizeLimit(path(), QString(100, u'x')));
+        QCOMPARE(fileBytes(path()), longer);
+        QCOMPARE(fileBytes(path("other")), longer);
+        writeFile(path(), "[s]\nk=old\n");
         QVERIFY(ProfileFile::write(path(), "s", "k", "linked"));
         QCOMPARE(fileBytes(path("other")), QByteArray("[s]\nk=linked\n"));
         QFile::remove(path("other"));
@@ -166,7 +194,9 @@ private slots:
     void onlySaneRegularFiles_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"FIFO", "link to /dev/zero", "folder", "too big", "at the limit"})
+        // pagemap: a regular file whose size says 0 and whose content has no end.
+        for (const char *kind : {"FIFO", "link to /dev/zero", "link to /proc/self/pagemap",
+                                 "folder", "too big", "at the limit"})
             QTest::newRow(kind) << QString(kind);
     }
     void onlySaneRegularFiles()
@@ -178,8 +208,8 @@ private slots:
         QByteArray content = head + QByteArray(ProfileFile::MaxFileSize - head.size(), ';');
         if (kind == "FIFO")
             QCOMPARE(::mkfifo(qPrintable(file), 0600), 0);
-        else if (kind == "link to /dev/zero")
-            QVERIFY(QFile::link("/dev/zero", file));
+        else if (kind.startsWith("link to "))
+            QVERIFY(QFile::link(kind.sliced(8), file));
         else if (kind == "folder")
             QVERIFY(QDir(dir.path()).mkdir("odd.ini"));
         else
@@ -224,8 +254,44 @@ private slots:
         QVERIFY2(!QFile(folder + "/probe").open(QIODevice::WriteOnly), "the folder is writable");
         QVERIFY(ProfileFile::write(file, "s", "k", "new"));
         QVERIFY(ProfileFile::write(file, "s", "added", "longer than before"));
-        QCOMPARE(fileBytes(file), QByteArray("[s]\nk=new\nadded=longer than before\n"));
+        const QByteArray written = "[s]\nk=new\nadded=longer than before\n";
+        QCOMPARE(fileBytes(file), written);
+        // More than the 1 MiB mount holds: the room claimed for it is given back.
+        if (::geteuid() == 0) {
+            QVERIFY(!ProfileFile::write(file, "s", "k", QString(1200 * 1024, u'x')));
+            QCOMPARE(fileBytes(file), written);
+        }
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Pallwick.ini"});
+    }
+
+    // The stamp that decides whether a setting must be read again sees a
+    // rewrite that keeps size and time, and another file of the same size and
+    // time put in the file's place. A stamp is trusted only once both its
+    // times lie further back than one step of a coarse file-system clock.
+    void stampShowsEveryChange()
+    {
+        const QByteArray name = QFile::encodeName(path());
+        const struct timespec old[2] = {{1000000000, 5}, {1000000000, 5}};
+        const auto rewrite = [&](const QString &file, const QByteArray &bytes) {
+            QTest::qWait(20); // past one tick of a coarse clock
+            writeFile(file, bytes);
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file), old, 0), 0);
+        };
+        rewrite(path(), "[s]\nk=1\n");
+        const std::optional<FileStamp> first = FileStamp::of(path());
+        QVERIFY(first && FileStamp::of(path()) == first);
+        rewrite(path(), "[s]\nk=2\n");
+        const std::optional<FileStamp> inPlace = FileStamp::of(path());
+        QVERIFY(inPlace && inPlace != first && inPlace->inode == first->inode);
+        QVERIFY(!inPlace->settled()); // its time is old, its change is not
+        rewrite(path("other"), "[s]\nk=3\n");
+        QCOMPARE(::rename(QFile::encodeName(path("other")), name), 0);
+        QVERIFY(FileStamp::of(path()) != inPlace);
+        QVERIFY(!FileStamp::of(path("missing")));
+
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000, past = now - 3000000000;
+        QVERIFY((FileStamp{1, 2, 3, past, past}.settled()));
+        QVERIFY(!(FileStamp{1, 2, 3, now, past}.settled())); // a server's clock ahead
     }
 
     // The delivered language files hold every text; t10 may be empty, and
