@@ -16,14 +16,16 @@ public:
     RotatingFile(QString path, qint64 limitBytes, int kept);
 
     // Appends the lines (each with its line end), creating the folder (mode
-    // 0700) and the file (0600) as needed. A line that cannot be written in
-    // full is taken back out, so the file never ends in half a line.
+    // 0700) and the file (0600) as needed. The folder and the file (and the
+    // older files) must be the user's own and writable by no one else, and a
+    // link is never followed. A line that cannot be written in full is taken
+    // back out, so the file never ends in half a line.
     FsResult append(const QByteArrayList &lines);
 
     const QString &path() const { return m_path; }
 
 private:
-    FsResult rotate();
+    FsResult rotate(int folder, const QByteArray &name);
 
     QString m_path;
     qint64 m_limit;

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class tst_CommandLine : public QObject
@@ -291,6 +292,72 @@ private slots:
                      o.err.count('\n') == 1,
                  qPrintable(o.err));
         QCOMPARE(fileBytes(logFile()), nearlyFull);
+    }
+
+    // Root's log folder may lie where another user can reach it (sudo -E):
+    // a planted link, a folder or a file of another user, or one anybody may
+    // write, gets no line; the pass runs, and one line on standard error
+    // says why. Another user is uid 65534, made with chown, so only as root.
+    void logFileOnlyWhereNoOneElseWrites_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("link") << "link"
+                              << "Too many levels of symbolic links";
+        QTest::newRow("folder of another user") << "folder owner"
+                                                << "Folder belongs to another user";
+        QTest::newRow("folder writable by all") << "folder mode"
+                                                << "Folder is writable by others";
+        QTest::newRow("file of another user") << "file owner"
+                                              << "File belongs to another user";
+        QTest::newRow("file writable by group") << "file mode"
+                                                << "File is writable by others";
+        QTest::newRow("older file of another user") << "rotated owner"
+                                                    << "File belongs to another user";
+    }
+
+    void logFileOnlyWhereNoOneElseWrites()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, reason);
+        if (planted.endsWith("owner") && ::geteuid() != 0)
+            QSKIP("files of another user need root");
+        writeJob("Action=Copy\nLogFile=1\n");
+        writeFile(path("src/a"), "1");
+        QVERIFY(QDir().mkpath(path("state/pallwick")));
+        const QByteArray folder = QFile::encodeName(path("state/pallwick"));
+        const QByteArray file = QFile::encodeName(logFile());
+        const QByteArray victim = "root:x:0:0:root:/root:/bin/bash\n";
+        writeFile(path("victim"), victim);
+        QByteArray kept = "an earlier line\n";
+        if (planted == "link")
+            QVERIFY(QFile::link(path("victim"), logFile()));
+        else if (planted.startsWith("file") || planted.startsWith("rotated"))
+            writeFile(logFile(), kept);
+        if (planted == "rotated owner") { // the next line turns the file over
+            kept = QByteArray(5 * 1024 * 1024, 'x');
+            writeFile(logFile(), kept);
+            writeFile(logFile() + ".1", "");
+        }
+        const QByteArray &changed = planted == "rotated owner"     ? file + ".1"
+                                    : planted.startsWith("folder") ? folder
+                                                                   : file;
+        if (planted.endsWith("owner"))
+            QCOMPARE(::chown(changed.constData(), 65534, 65534), 0);
+        if (planted == "folder mode")
+            QCOMPARE(::chmod(folder.constData(), 0777), 0);
+        if (planted == "file mode")
+            QCOMPARE(::chmod(file.constData(), 0660), 0);
+
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 0);
+        QCOMPARE(o.out.size(), 1);
+        QCOMPARE(
+            o.err,
+            QString("pallwick: activity log file not written (%1): %2\n").arg(reason, logFile()));
+        QCOMPARE(fileBytes(path("victim")), victim);
+        if (planted != "link")
+            QCOMPARE(fileBytes(logFile()), planted.startsWith("folder") ? QByteArray() : kept);
     }
 };
 
