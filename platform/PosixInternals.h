@@ -1,0 +1,106 @@
+#pragma once
+
+// What the files of the POSIX file-system service share; not for use outside
+// platform/Posix*.
+
+#include "platform/FileNames.h"
+#include "platform/PosixFileSystem.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace posixfs {
+
+inline QByteArray encoded(const QString &path)
+{
+    return FileNames::encode(path);
+}
+
+inline FsResult lastError()
+{
+    return FsResult::fromErrno(errno);
+}
+
+inline FsResult sourceChanged()
+{
+    return FsResult::failure(PosixFileSystem::SourceChangedError,
+                             PosixFileSystem::sourceChangedText());
+}
+
+// Closes the descriptor on every way out of a scope.
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Some file systems (NFS) report late write errors only at close.
+    int close()
+    {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+inline QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.left(slash);
+}
+
+inline FsResult notRegular(const struct stat &st)
+{
+    if (S_ISDIR(st.st_mode))
+        return FsResult::fromErrno(EISDIR);
+    return FsResult::failure(EINVAL, QStringLiteral("Not a regular file"));
+}
+
+inline bool sameContentState(const struct stat &a, const struct stat &b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
+
+// A folder opened for listing; empty, with errno set, on failure.
+Folder openFolder(const QByteArray &path);
+
+// Set by tests only.
+extern PosixFileSystem::StepHook stepHook;
+// Cleared for good once the destination's file system refuses unnamed
+// temporary files or naming them; the named fallback then serves.
+extern std::atomic<bool> unnamedUsable;
+
+void reached(PosixFileSystem::Step step, const QByteArray &path);
+
+} // namespace posixfs
