@@ -62,6 +62,7 @@ QString help()
                "                the pass was cancelled (Ctrl+C, SIGTERM),\n"
                "              2 the job cannot run (no settings file, a folder "
                "missing)\n"
+               "              3 another pass of this folder is running\n"
                "  --help      show this help and exit\n"
                "  --version   show the version and exit\n"
                "\n"

@@ -101,7 +101,12 @@ int run(const Environment &environment)
     QObject::connect(&shutdown, &ShutdownSignals::received,
                      [&host] { host.setCancelRequested(true); });
 
-    TransferPass(host, *fs, clock).run();
+    TransferPass pass(host, *fs, clock);
+    pass.run();
+    if (pass.folderBusy()) {
+        reason(QStringLiteral("another pass of this folder is running: %1").arg(job.source));
+        return FolderBusy;
+    }
     host.log().flushFinal();
     logFile.reset(); // every line written before the exit
     return host.problems() || host.cancelled() ? SomeFailed : AllDone;

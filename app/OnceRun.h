@@ -16,7 +16,8 @@ enum ExitStatus : int
 {
     AllDone = 0,    // every file transferred or kept, or no files
     SomeFailed = 1, // an error line, a file refused for space, or cancelled
-    CannotRun = 2   // no settings file or a folder missing
+    CannotRun = 2,  // no settings file or a folder missing
+    FolderBusy = 3  // another pass of the source folder is running
 };
 
 // What tests substitute. Unset members take the real thing.

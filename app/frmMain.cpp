@@ -514,8 +514,16 @@ void frmMain::startSchedule()
     appendStampedLine(Msg[msgStarted]);
     Running = true;
     if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256) ==
-        QLatin1String("1"))
-        DoAction();
+            QLatin1String("1") &&
+        DoAction() == PassOutcome::FolderBusy)
+        retryNextMinute();
+}
+
+// Another pass holds the source folder: the next tick is due again.
+void frmMain::retryNextMinute()
+{
+    MinutesElapsed = static_cast<qint16>(IntervalMinutes - 1);
+    setWindowTitle(titleWaiting(remainingMinutes()));
 }
 
 void frmMain::Timer1_Timer()
@@ -534,10 +542,12 @@ void frmMain::Timer1_Timer()
         }
         setWindowTitle(titleDue());
         Timer1->stop();
-        DoAction();
+        const PassOutcome outcome = DoAction();
         Timer1->start();
         MinutesElapsed = 0;
         setWindowTitle(titleWaiting(IntervalMinutes));
+        if (outcome == PassOutcome::FolderBusy)
+            retryNextMinute();
     } else {
         setWindowTitle(titleWaiting(remainingMinutes()));
     }
@@ -612,10 +622,10 @@ void frmMain::logFileFailed(const QString &reason)
 
 // ---------------------------------------------------------------- the pass
 
-void frmMain::DoAction()
+frmMain::PassOutcome frmMain::DoAction()
 {
     if (m_passRunning)
-        return;
+        return PassOutcome::NotStarted;
     m_passRunning = true;
     m_eventRounds.restart();
     m_log->setDeferred(true);
@@ -626,9 +636,23 @@ void frmMain::DoAction()
     m_passRunning = false;
     if (!m_logFileNotice.isEmpty())
         appendStampedLine(std::exchange(m_logFileNotice, QString()));
+    // One line for a folder held by another pass, however many tries it
+    // takes, until a pass runs.
+    if (pass.folderBusy() && !m_folderBusyNoticed)
+        appendStampedLine(Msg[msgInfo] + QStringLiteral(": ") + folderBusyText());
+    m_folderBusyNoticed = pass.folderBusy();
     emit passEnded(pass.filesAffected(), pass.listingFailed());
     if (m_closeAfterPass)
         QTimer::singleShot(0, this, &QWidget::close);
+    return pass.folderBusy() ? PassOutcome::FolderBusy : PassOutcome::Ran;
+}
+
+QString frmMain::folderBusyText()
+{
+    const QString text = languageText(QStringLiteral("t54"));
+    return text.isEmpty() ? QStringLiteral("Another pass of the source folder is running; "
+                                           "next try in 1 minute")
+                          : text;
 }
 
 void frmMain::EnableControls(bool enabled, const QString &noun, const QString &count)

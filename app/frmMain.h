@@ -66,7 +66,13 @@ public:
     void SetMessages(bool languageChanged) override;
 
     // The transfer pass and the locking of the job controls around it.
-    void DoAction();
+    enum class PassOutcome
+    {
+        Ran,
+        FolderBusy, // another pass held the source folder: nothing was done
+        NotStarted  // a pass of this window was running already
+    };
+    PassOutcome DoAction();
     void EnableControls(bool enabled, const QString &noun, const QString &count);
 
     void FillIntervalList();
@@ -141,6 +147,8 @@ private:
     void Form_Load(const QStringList &arguments);
     void Form_Unload();
     void startSchedule();
+    void retryNextMinute();
+    static QString folderBusyText();
     void stopSchedule();
     void appendStampedLine(const QString &text);
     void browseInto(QLineEdit *box, MsgId caption);
@@ -156,6 +164,7 @@ private:
     FileSystem *m_fs = nullptr;
     const Clock *m_clock = nullptr;
     bool m_passRunning = false;
+    bool m_folderBusyNoticed = false; // its line is written; cleared by a pass that runs
     bool m_closeAfterPass = false;
     bool m_unloaded = false;
     int m_lastValidInterval = 5;

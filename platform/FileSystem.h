@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -23,6 +24,14 @@ class FolderHold
 {
 public:
     virtual ~FolderHold() = default;
+};
+
+// Orders the passes over one folder while it lives; made by the file system
+// that holds the folder (lockFolder).
+class FolderLock
+{
+public:
+    virtual ~FolderLock() = default;
 };
 
 // Everything the program does to files and folders goes through this
@@ -89,6 +98,16 @@ public:
     // paths again. A folder renamed or replaced meanwhile may still be used
     // until the hold ends, so holds are kept short (one batch of a pass).
     virtual std::unique_ptr<FolderHold> holdFolders(const QStringList &) { return nullptr; }
+
+    // Takes the exclusive lock of folder that keeps two passes, of any
+    // process or user, from treating it at the same time; without waiting.
+    // It ends with the returned lock, or with the process. Fails with
+    // EWOULDBLOCK while another holds it; any other failure means the lock
+    // cannot be had there (a network file system may refuse it).
+    virtual FsValue<std::unique_ptr<FolderLock>> lockFolder(const QString &)
+    {
+        return FsValue<std::unique_ptr<FolderLock>>::failed(FsResult::fromErrno(ENOTSUP));
+    }
 
     // A text naming the file system that holds path: equal for two paths on
     // one file system, "" when it cannot be determined.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/FolderLock.h"
 
 #include <cerrno>
 #include <functional>
@@ -28,6 +29,10 @@ public:
     std::vector<FsResult> completeMoves(MoveBatch &batch) override;
     FsValue<int> removeLeftoverTemporaries(const QString &folder) override;
     std::unique_ptr<FolderHold> holdFolders(const QStringList &folders) override;
+    FsValue<std::unique_ptr<FolderLock>> lockFolder(const QString &folder) override
+    {
+        return PosixFolderLock::take(folder);
+    }
 
     // The mount point of the file system holding path.
     QString driveName(const QString &path) const override;

@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,6 +193,103 @@ private slots:
             QCOMPARE(fileBytes(path("dst/a b")), QByteArray("1"));
         QCOMPARE(fileBytes(ini()), settings);
         QVERIFY(!QFileInfo::exists(path("state")));
+    }
+
+    // Two passes of one job at once. The first is held in the middle of its
+    // pass: its output goes into a pipe of one page that nobody reads until
+    // the second has ended. The second finds the folder locked, touches
+    // nothing and ends with status 3; the first then treats every file once.
+    void twoPassesAtOnce_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("overwrite");
+        QTest::addColumn<bool>("cross"); // source and destination on two tmpfs mounts
+        for (const bool cross : {false, true})
+            for (const bool move : {false, true})
+                for (const bool overwrite : {false, true})
+                    QTest::addRow("%s, %s, overwrite %s", cross ? "cross" : "same",
+                                  move ? "move" : "copy", overwrite ? "on" : "off")
+                        << move << overwrite << cross;
+    }
+
+    void twoPassesAtOnce()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, overwrite);
+        QFETCH(bool, cross);
+        std::vector<QByteArray> mounts;
+        const auto unmount = qScopeGuard([&] {
+            for (const QByteArray &m : mounts)
+                ::umount2(m.constData(), MNT_DETACH);
+        });
+        for (const char *folder : {"src", "dst"}) {
+            if (!cross)
+                break;
+            const QByteArray at = QFile::encodeName(path(folder));
+            if (::geteuid() != 0 || ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64m") != 0)
+                QSKIP("needs root and two tmpfs mounts");
+            mounts.push_back(at);
+        }
+        writeJob(QByteArray("Action=") + (move ? "Move" : "Copy") +
+                 "\nOverwrite=" + (overwrite ? "1" : "0") + "\n");
+        const int count = 600, old = 50; // the first old ones wait in the destination
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            names << QString("f%1").arg(i, 3, 10, QLatin1Char('0'));
+            writeFile(path("src/") + names.last(), "new " + names.last().toUtf8());
+            if (i < old)
+                writeFile(path("dst/") + names.last(), "old");
+        }
+
+        const QString fifo = path("first.out");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        const int room = ::fcntl(reader, F_SETPIPE_SZ, 4096);
+        QVERIFY(room > 0);
+        QProcess first;
+        first.setStandardOutputFile(fifo);
+        start(first, {"--once"});
+        // Full: the first waits to write a line, far from its last file.
+        int waiting = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(::ioctl(reader, FIONREAD, &waiting) == 0 && waiting > room - 100,
+                                 30000);
+
+        const Outcome second = runOnce();
+        QCOMPARE(second.status, 3);
+        QCOMPARE(second.out, QStringList());
+        QCOMPARE(second.err,
+                 "pallwick: another pass of this folder is running: " + path("src") + "\n");
+
+        QByteArray firstOut;
+        QVERIFY(::fcntl(reader, F_SETFL, 0) == 0);
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+            firstOut.append(buffer, n);
+        QVERIFY(first.waitForFinished(60000));
+        QCOMPARE(first.exitCode(), 0);
+
+        // Every file once, nothing lost, and every name holds the file it should.
+        const QString done = move ? "Moved" : "Copied";
+        QStringList lines, expectedSource;
+        for (int i = 0; i < count; ++i) {
+            const bool kept = i < old && !overwrite;
+            lines << (kept      ? "Not " + done.toLower() + " (file already exists): "
+                      : i < old ? done + " (overwritten): "
+                                : done + ": ") +
+                         names[i];
+            QCOMPARE(fileBytes(path("dst/") + names[i]),
+                     kept ? QByteArray("old") : "new " + names[i].toUtf8());
+            if (!move || kept)
+                expectedSource << names[i];
+        }
+        QStringList reported = unstamped(firstOut);
+        reported.sort();
+        lines.sort();
+        QCOMPARE(reported, lines);
+        QCOMPARE(entries(path("src")), expectedSource);
+        QCOMPARE(entries(path("dst")), names);
     }
 
     // The window started as an autostart entry would: "/s" runs the saved job

@@ -10,8 +10,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +125,63 @@ private slots:
             if (pass)
                 QCOMPARE(lastLine(*w), stamp + " - Info: no files ");
             const QString n = QString(shown[i]).remove('*');
+            QCOMPARE(w->windowTitle(), n == "-" ? "Pallwick Lite - Stopped" : waiting(n.toInt()));
+        }
+    }
+
+    // Another pass (this test's lock on the folder) holds the source folder.
+    // A due pass writes one line for all its tries, the next tick is due
+    // again, and the pass runs once the folder is free. Steps: L = lock,
+    // U = unlock, S = Start, T = tick; after each the title shows the
+    // minutes given, with "!" the folder's line came, with "*" a pass ran.
+    void heldSourceFolderIsTriedAgainNextMinute_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("minutes");
+        QTest::newRow("due pass") << QByteArray("Interval=2\n") << "L;S;T;T;T;U;T;L;T;T"
+                                  << "- 2 1 1! 1 1 2* 2 1 1!";
+        QTest::newRow("run at Start")
+            << QByteArray("Interval=3\nDoActionOnStart=1\n") << "L;S;T;U;T;T"
+            << "- 1! 1 1 3* 2";
+    }
+
+    void heldSourceFolderIsTriedAgainNextMinute()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, steps);
+        QFETCH(QString, minutes);
+        const QStringList step = steps.split(';'), shown = minutes.split(' ');
+        f.writeJob("Action=Copy\n" + settings);
+        writeFile(f.path("src/a"), "data");
+        auto w = f.open();
+        const QString stamp = logStamp(f.clock);
+        int lock = -1;
+        bool passed = false; // a pass has copied the file
+        const auto unlock = qScopeGuard([&] { ::close(lock); });
+        for (int i = 0; i < step.size(); ++i) {
+            const int lines = w->List1->count();
+            if (step[i] == "L") {
+                lock = ::open(QFile::encodeName(f.path("src")).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
+            } else if (step[i] == "U") {
+                ::close(std::exchange(lock, -1));
+            } else if (step[i] == "S") {
+                w->cmdStopStart_Click();
+            } else {
+                w->Timer1_Timer();
+            }
+            const int added = (step[i] == "S") + shown[i].count('!') + shown[i].count('*');
+            QCOMPARE(w->List1->count(), lines + added);
+            if (shown[i].endsWith('!'))
+                QCOMPARE(lastLine(*w), stamp + " - Info: Another pass of the source folder is "
+                                               "running; next try in 1 minute");
+            if (shown[i].endsWith('*'))
+                QCOMPARE(lastLine(*w), stamp + " - copied: a");
+            passed = passed || shown[i].endsWith('*');
+            QCOMPARE(QFileInfo::exists(f.path("dst/a")), passed);
+            const QString n = QString(shown[i]).remove('*').remove('!');
             QCOMPARE(w->windowTitle(), n == "-" ? "Pallwick Lite - Stopped" : waiting(n.toInt()));
         }
     }

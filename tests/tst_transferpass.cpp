@@ -126,6 +126,62 @@ private slots:
         QCOMPARE(after.join(' '), files.section(" -> ", 1));
     }
 
+    // The source folder's lock: held from the listing through the last file,
+    // then let go. Held by another, the pass touches nothing and writes
+    // nothing; refused by the file system, it runs without it and says so.
+    void sourceFolderLock_data()
+    {
+        QTest::addColumn<int>("lockError");
+        QTest::addColumn<bool>("listable");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("files"); // after
+        const QString unlocked = "INFO: The source folder cannot be locked against other passes "
+                                 "(%1); this pass runs without the lock";
+        const QString leftover =
+            stamped("INFO: 1 temporary file(s) of an interrupted copy removed");
+        QTest::newRow("free") << 0 << true
+                              << QStringList{leftover, stamped("MOVED (OVERWRITTEN): f")}
+                              << "/dst/f=new";
+        QTest::newRow("held by another")
+            << EWOULDBLOCK << true << QStringList{} << "/dst/f=old /src/f=new";
+        QTest::newRow("refused")
+            << ENOLCK << true
+            << QStringList{leftover, stamped(unlocked.arg(FsResult::fromErrno(ENOLCK).description)),
+                           stamped("MOVED (OVERWRITTEN): f")}
+            << "/dst/f=new";
+        QTest::newRow("refused, not listable")
+            << EACCES << false << QStringList{stamped("ERROR: denied - "), leftover}
+            << "/dst/f=old /src/f=new";
+    }
+
+    void sourceFolderLock()
+    {
+        QFETCH(int, lockError);
+        QFETCH(bool, listable);
+        QFETCH(QString, files);
+        m_fs->files = {{"/src/f", "new"}, {"/dst/f", "old"}};
+        m_fs->leftovers = 1; // a held folder's pass leaves the destination alone too
+        if (lockError)
+            m_fs->failures[{"lock", "/src"}] = FsResult::fromErrno(lockError);
+        if (!listable)
+            m_fs->failures[{"list", "/src"}] = FsResult::failure(EACCES, "denied");
+        m_host->move = m_host->overwrite = true;
+        QStringList heldWhilePlacing;
+        m_fs->beforePlacing = [&](const QString &) { heldWhilePlacing = m_fs->lockedFolders; };
+        TransferPass pass(*m_host, *m_fs, m_clock);
+        pass.run();
+
+        QTEST(lines(), "log");
+        QCOMPARE(pass.folderBusy(), lockError == EWOULDBLOCK);
+        QCOMPARE(m_fs->leftovers, lockError == EWOULDBLOCK ? 1 : 0);
+        QStringList after;
+        for (auto it = m_fs->files.cbegin(); it != m_fs->files.cend(); ++it)
+            after << it.key() + "=" + it.value();
+        QCOMPARE(after.join(' '), files);
+        QCOMPARE(heldWhilePlacing, lockError || !listable ? QStringList() : QStringList{"/src"});
+        QVERIFY(m_fs->lockedFolders.isEmpty());
+    }
+
     void destinationCheck_data()
     {
         QTest::addColumn<bool>("move");

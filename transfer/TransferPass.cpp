@@ -67,18 +67,39 @@ void TransferPass::run()
     // No clicks are handled yet: the job controls are not locked until the
     // list is known, and a click now would still act as Start or Stop.
     int leftovers = 0;
+    // Two passes over one folder would each treat the files the other has
+    // already moved, and an overwrite would delete them. The lock is held
+    // from the listing to the pass's last line.
+    std::unique_ptr<FolderLock> lock;
+    FsResult unlocked;
+    m_folderBusy = false;
     const FsValue<QStringList> listing = runner.call(
-        [this, &leftovers] {
+        [this, &leftovers, &lock, &unlocked] {
+            FsValue<std::unique_ptr<FolderLock>> taken = m_fs.lockFolder(m_source);
+            if (taken.error == EWOULDBLOCK) {
+                m_folderBusy = true;
+                return FsValue<QStringList>::of({});
+            }
+            lock = std::move(taken.value);
+            unlocked = taken.status();
             // Temporary files of an interrupted earlier copy only take room.
             leftovers = m_fs.removeLeftoverTemporaries(m_destination).value;
             return m_fs.listPlainFiles(m_source);
         },
         QEventLoop::ExcludeUserInputEvents);
+    if (m_folderBusy) {
+        m_host.setBusyPointer(false);
+        return;
+    }
     m_listingFailed = !listing.ok();
     if (m_listingFailed)
         fail(listing.description, QString());
     if (leftovers > 0) // after the error line, which replaces the log's last line
         log.append(stamped(msg(msgInfo) + QStringLiteral(": ") + leftoverText(leftovers)));
+    // A folder that cannot be listed makes no pass to speak of.
+    if (!unlocked.ok() && !m_listingFailed)
+        log.append(
+            stamped(msg(msgInfo) + QStringLiteral(": ") + unlockedText(unlocked.description)));
     const QStringList files = listing.ok() ? listing.value : QStringList();
     const int count = static_cast<int>(files.size());
 
@@ -102,6 +123,8 @@ void TransferPass::run()
     }
 
     log.selectLast();
+    // Unlocking a folder on a network drive may wait for its server.
+    runner.run([&lock] { lock.reset(); }, QEventLoop::ExcludeUserInputEvents);
     m_host.setBusyPointer(false);
 }
 
@@ -476,6 +499,15 @@ QString TransferPass::leftoverText(int count)
     if (text.isEmpty())
         text = QStringLiteral("%1 temporary file(s) of an interrupted copy removed");
     return text.arg(count);
+}
+
+QString TransferPass::unlockedText(const QString &reason)
+{
+    QString text = languageText(QStringLiteral("t55"));
+    if (text.isEmpty())
+        text = QStringLiteral("The source folder cannot be locked against other passes (%1); "
+                              "this pass runs without the lock");
+    return text.arg(reason);
 }
 
 void TransferPass::fail(const QString &description, const QString &name)

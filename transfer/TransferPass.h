@@ -36,6 +36,9 @@ public:
     // lack of space, and whether the source folder could not be listed.
     int filesAffected() const { return m_filesAffected; }
     bool listingFailed() const { return m_listingFailed; }
+    // After run(): another pass held the source folder, so this one did
+    // nothing and wrote no line; what to say is the caller's.
+    bool folderBusy() const { return m_folderBusy; }
 
 private:
     // What became of one file. The worker fills it in; the UI thread then
@@ -79,6 +82,7 @@ private:
     bool collidesWithPlaced(const QString &name, Report &report);
     static QString foldedName(const QString &name);
     static QString leftoverText(int count);
+    static QString unlockedText(const QString &reason);
     bool onSameDrive();
     // The one failure handler: the error line replaces the last line.
     void fail(const QString &description, const QString &name);
@@ -128,6 +132,7 @@ private:
     bool m_errorFlag = false;
     int m_filesAffected = 0;
     bool m_listingFailed = false;
+    bool m_folderBusy = false;
 
     QString m_stamp;
     qint64 m_stampSecond = 0;

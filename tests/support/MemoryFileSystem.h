@@ -14,7 +14,7 @@
 
 // Files in memory by cleaned path (so "/a//b" and "/a/b/" name one file),
 // drive names and free space by folder, and failures injected by operation
-// ("list", "exists", "length", "delete", "copy", "move") and path. With
+// ("list", "exists", "length", "delete", "copy", "move", "lock") and path. With
 // ignoreCase a lookup finds a name in any letter case, as on a USB stick.
 // The pass waits for each worker call, so only the copy-under-way flag is
 // shared live.
@@ -79,6 +79,26 @@ public:
         QThread::msleep(delayMs);
         return place("move", source, destination, true);
     }
+    // A "lock" failure stands for another pass holding the folder
+    // (EWOULDBLOCK) or a file system that refuses the lock.
+    FsValue<std::unique_ptr<FolderLock>> lockFolder(const QString &folder) override
+    {
+        struct Held : FolderLock
+        {
+            QStringList &held;
+            QString folder;
+            Held(QStringList &list, QString name) : held(list), folder(std::move(name))
+            {
+                held << folder;
+            }
+            ~Held() override { held.removeOne(folder); }
+        };
+        const FsResult f = failure("lock", folder);
+        if (!f.ok())
+            return FsValue<std::unique_ptr<FolderLock>>::failed(f);
+        return FsValue<std::unique_ptr<FolderLock>>::of(
+            std::make_unique<Held>(lockedFolders, clean(folder)));
+    }
     FsValue<int> removeLeftoverTemporaries(const QString &) override
     {
         return FsValue<int>::of(std::exchange(leftovers, 0));
@@ -94,9 +114,10 @@ public:
     QMap<QString, QString> drives;   // by folder; "d" when not set
     QMap<QString, qint64> freeBytes; // by folder; 1 TiB when not set
     QMap<std::pair<QString, QString>, FsResult> failures;
-    QSet<QThread *> threads; // where delete, copy and move ran
-    int delayMs = 0;         // of every copy and move
-    int leftovers = 0;       // temporary files an interrupted run left
+    QSet<QThread *> threads;   // where delete, copy and move ran
+    QStringList lockedFolders; // whose locks are held now
+    int delayMs = 0;           // of every copy and move
+    int leftovers = 0;         // temporary files an interrupted run left
     bool ignoreCase = false;
     // Runs when a copy or move is complete, just before it takes its name.
     std::function<void(const QString &destination)> beforePlacing;
