@@ -84,10 +84,14 @@ inline FsResult notRegular(const struct stat &st)
     return FsResult::failure(EINVAL, QStringLiteral("Not a regular file"));
 }
 
+// Size and times to the nanosecond. The change time counts too: a writer can
+// put the old modification time back (cp -p over the file, touch -r), but no
+// one can set the change time.
 inline bool sameContentState(const struct stat &a, const struct stat &b)
 {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;

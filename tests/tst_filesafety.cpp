@@ -1,0 +1,178 @@
+#include "platform/CopyProgress.h"
+#include "platform/PosixFileSystem.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// What no ordinary run shows: a source that changes while or after it is
+// copied, another pass's cleanup reaching for a copy, a name taken on the
+// other file system, files on two drives that look alike. The source and the
+// destination folder are tmpfs mounts of their own, so every move crosses
+// file systems.
+class tst_FileSafety : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    PosixFileSystem m_fs;
+    QStringList m_mounts;
+    static inline std::function<void()> duringCopy;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    QStringList entries(const QString &folder) const
+    {
+        return QDir(path(folder)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        for (const char *folder : {"src", "dst"}) {
+            const QByteArray mnt = QFile::encodeName(path(folder));
+            QVERIFY(QDir().mkpath(path(folder)));
+            if (::mount("tmpfs", mnt.constData(), "tmpfs", 0, "size=8m") != 0)
+                QSKIP("needs root and working tmpfs mounts");
+            m_mounts << path(folder);
+        }
+        // Once a copy has begun: the fixed size lets the check see a change.
+        CopyProgress::setObserver([](qint64, qint64) {
+            if (duringCopy)
+                std::exchange(duringCopy, nullptr)();
+        });
+    }
+    void cleanup()
+    {
+        CopyProgress::setObserver(nullptr);
+        duringCopy = nullptr;
+        PosixFileSystem::setStepHook({});
+        PosixFileSystem::setUnnamedTemporaries(true);
+        for (const QString &mnt : std::exchange(m_mounts, {}))
+            ::umount2(QFile::encodeName(mnt).constData(), MNT_DETACH);
+        m_dir.reset();
+    }
+
+    // A source that changes during its copy, or between its flushed copy and
+    // its delete, stays as it is now; its copy is taken back. Also a change
+    // that keeps size and time (a tool that puts the old time back) and
+    // another file of the same size and time renamed into its place.
+    void changedSourceStays_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("afterCopy"); // else during it
+        QTest::addColumn<QString>("change");
+        for (const char *change : {"appended", "same size and time"}) {
+            QTest::addRow("copy, %s during it", change) << false << false << change;
+            QTest::addRow("move, %s during it", change) << true << false << change;
+        }
+        for (const char *change : {"appended", "same size and time", "replaced alike"})
+            QTest::addRow("move, %s before the delete", change) << true << true << change;
+    }
+    void changedSourceStays()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, afterCopy);
+        QFETCH(QString, change);
+        const QString source = path("src/file");
+        const QByteArray name = QFile::encodeName(source);
+        writeFile(source, QByteArray(300000, 'a'));
+        struct stat listed = {};
+        QCOMPARE(::stat(name, &listed), 0);
+        const struct timespec times[2] = {listed.st_atim, listed.st_mtim};
+        QTest::qWait(20); // past one tick of a coarse file-system clock
+        const auto changeIt = [&] {
+            const QByteArray other = QByteArray(300000, 'b');
+            if (change == "appended") {
+                QFile file(source);
+                QVERIFY(file.open(QIODevice::Append) && file.write("more") == 4);
+            } else if (change == "same size and time") {
+                const int fd = ::open(name, O_WRONLY);
+                QVERIFY(fd >= 0 && ::pwrite(fd, other, other.size(), 0) == other.size());
+                QVERIFY(::futimens(fd, times) == 0 && ::close(fd) == 0);
+            } else {
+                writeFile(path("src/other"), other);
+                QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path("src/other")), times, 0) == 0);
+                QCOMPARE(::rename(QFile::encodeName(path("src/other")), name), 0);
+            }
+        };
+        if (afterCopy)
+            PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+                if (step == PosixFileSystem::Step::FolderSynced)
+                    changeIt();
+            });
+        else
+            duringCopy = changeIt;
+        const QByteArray now = (changeIt(), fileBytes(source)); // what it must hold after
+        writeFile(source, QByteArray(300000, 'a'));
+        QCOMPARE(::utimensat(AT_FDCWD, name, times, 0), 0);
+        QTest::qWait(20);
+
+        const FsResult result = move ? m_fs.moveFile(source, path("dst/file"))
+                                     : m_fs.copyFile(source, path("dst/file"));
+        QCOMPARE(result.error, PosixFileSystem::SourceChangedError);
+        QVERIFY(!duringCopy);
+        QCOMPARE(fileBytes(source), now);
+        QCOMPARE(entries("dst"), QStringList());
+    }
+
+    // A named copy is locked while it is written: another pass cleaning up
+    // leftovers in the same folder leaves it alone.
+    void cleanupSparesACopyUnderWay()
+    {
+        PosixFileSystem::setUnnamedTemporaries(false);
+        writeFile(path("src/file"), "content");
+        int removed = -1;
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step == PosixFileSystem::Step::Staged)
+                removed = m_fs.removeLeftoverTemporaries(path("dst")).value;
+        });
+        const FsResult copied = m_fs.copyFile(path("src/file"), path("dst/file"));
+        QVERIFY2(copied.ok(), qPrintable(copied.description));
+        QCOMPARE(removed, 0);
+        QCOMPARE(entries("dst"), QStringList{"file"});
+        QCOMPARE(fileBytes(path("dst/file")), QByteArray("content"));
+    }
+
+    // A move onto another file system whose name is taken there is refused
+    // before anything is copied, also when the move would only be gathered.
+    void takenNameOnTheOtherDriveRefusedAtOnce()
+    {
+        writeFile(path("src/file"), "mine");
+        writeFile(path("dst/file"), "theirs");
+        QByteArray steps;
+        PosixFileSystem::setStepHook(
+            [&](PosixFileSystem::Step step, const QByteArray &) { steps += "FSDX"[int(step)]; });
+        const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
+        QCOMPARE(m_fs.moveFile(path("src/file"), path("dst/file"), batch.get()).error, EEXIST);
+        QCOMPARE(m_fs.moveFile(path("src/file"), path("dst/file")).error, EEXIST);
+        QCOMPARE(steps, QByteArray());
+        QCOMPARE(fileBytes(path("src/file")) + fileBytes(path("dst/file")), "minetheirs");
+    }
+
+    // The first file on each of two fresh mounts: equal inode numbers and
+    // sizes, yet two files.
+    void sameFileTellsDrivesApart()
+    {
+        writeFile(path("src/a"), "x");
+        writeFile(path("dst/b"), "y");
+        struct stat a = {}, b = {};
+        QVERIFY(::stat(QFile::encodeName(path("src/a")), &a) == 0 &&
+                ::stat(QFile::encodeName(path("dst/b")), &b) == 0);
+        if (a.st_ino != b.st_ino)
+            QSKIP("these mounts number their files differently");
+        QVERIFY(!m_fs.sameFile(path("src/a"), path("dst/b")));
+        QVERIFY(m_fs.sameFile(path("src/a"), path("src/../src/a")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FileSafety)
+#include "tst_filesafety.moc"
