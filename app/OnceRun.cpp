@@ -4,6 +4,7 @@
 #include "platform/FileNames.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/ShutdownSignals.h"
+#include "platform/TrustedFile.h"
 #include "settings/Messages.h"
 #include "settings/SavedJob.h"
 #include "settings/modGlobal.h"
@@ -63,6 +64,15 @@ int run(const Environment &environment)
     if (!QFileInfo(modGlobal::IniFile).isFile()) {
         reason(QStringLiteral("no settings file: %1").arg(modGlobal::IniFile));
         return CannotRun;
+    }
+    // Run as root, settings or texts that another user could have written are
+    // not used, and the job does not run on a guess.
+    for (const auto &[file, what] :
+         {std::pair{modGlobal::IniFile, "settings"}, std::pair{modGlobal::LangFile, "language"}}) {
+        if (const QString why = TrustedFile::refusal(file); !why.isEmpty()) {
+            reason(QStringLiteral("%1 file not used (%2): %3").arg(QLatin1String(what), why, file));
+            return CannotRun;
+        }
     }
     const SavedJob job = SavedJob::read();
     for (const auto &[folder, what] :

@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/ShutdownSignals.h"
+#include "platform/TrustedFile.h"
 #include "platform/UserStore.h"
 #include "settings/ColorValue.h"
 #include "settings/modFolder.h"
@@ -233,6 +234,14 @@ void frmMain::Form_Load(const QStringList &arguments)
     CheckFolders();
     Loading = false;
     UpdatePathTips();
+    // Files refused (run as root, another user could have written them) read
+    // as missing: the window runs on the defaults and says why.
+    for (const auto &[file, what] :
+         {std::pair{modGlobal::IniFile, "Settings"}, std::pair{modGlobal::LangFile, "Language"}}) {
+        if (const QString why = TrustedFile::refusal(file); !why.isEmpty())
+            appendStampedLine(
+                QStringLiteral("%1 file not used (%2): %3").arg(QLatin1String(what), why, file));
+    }
     // Before "/s": the lines of a pass it starts belong in the file too.
     startLogFile();
     if (arguments == QStringList{QStringLiteral("/s")} && cmdStopStart->isEnabled())

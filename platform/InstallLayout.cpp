@@ -90,6 +90,9 @@ InstallLayout InstallLayout::decide(const QString &programFolder, const Environm
 
 QString InstallLayout::languageFile(const QString &name) const
 {
+    // A language is a file name in one of the folders, never a way out of them.
+    if (name.contains(u'/') || name.contains(QStringLiteral("..")))
+        return {};
     const QString fileName = name + QStringLiteral(".dat");
     for (const QString &folder : languageFolders) {
         const QString path = folder + QLatin1Char('/') + fileName;

@@ -41,6 +41,7 @@ struct InstallLayout
     static QString installedLanguageFolder(const QString &programFolder);
 
     // The file of the language name: the first folder that holds it, else
-    // the path in the last folder (a missing file reads as empty texts).
+    // the path in the last folder (a missing file reads as empty texts); an
+    // empty path for a name with "/" or "..", a language that cannot exist.
     QString languageFile(const QString &name) const;
 };

@@ -458,6 +458,73 @@ private slots:
         if (planted != "link")
             QCOMPARE(fileBytes(logFile()), planted.startsWith("folder") ? QByteArray() : kept);
     }
+
+    // Run as root, settings or texts another user could have written are not
+    // used: status 2 and one line saying why, and nothing is transferred.
+    void strictModesAsRoot_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("line");
+        const QString settings = "settings file not used (%1): <ini>";
+        QTest::newRow("settings 0666") << "ini 0666" << settings.arg("File is writable by others");
+        QTest::newRow("settings of another user")
+            << "ini owner" << settings.arg("File belongs to another user");
+        QTest::newRow("folder writable by group")
+            << "prog 0775" << settings.arg("Folder is writable by others");
+        QTest::newRow("link to another user's file")
+            << "link" << settings.arg("Link to a file of another user");
+        QTest::newRow("language file 0666")
+            << "lang 0666"
+            << "language file not used (File is writable by others): <lang>";
+    }
+
+    void strictModesAsRoot()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, line);
+        if (::geteuid() != 0)
+            QSKIP("only root refuses files of other users");
+        writeJob("Action=Copy\n");
+        writeFile(path("src/a"), "1");
+        const QByteArray ini = QFile::encodeName(this->ini());
+        if (change == "ini 0666")
+            QCOMPARE(::chmod(ini.constData(), 0666), 0);
+        if (change == "ini owner")
+            QCOMPARE(::chown(ini.constData(), 65534, 65534), 0);
+        if (change == "prog 0775")
+            QCOMPARE(::chmod(QFile::encodeName(path("prog")).constData(), 0775), 0);
+        if (change == "lang 0666")
+            QCOMPARE(::chmod(QFile::encodeName(path("prog/lang/English.dat")).constData(), 0666),
+                     0);
+        if (change == "link") { // another user's private file, as settings
+            QVERIFY(QFile::rename(this->ini(), path("private")));
+            QCOMPARE(::chown(QFile::encodeName(path("private")).constData(), 65534, 65534), 0);
+            QVERIFY(QFile::link(path("private"), this->ini()));
+        }
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 2);
+        // One line, and no From= value of the file.
+        QCOMPARE(o.err, "pallwick: " +
+                            line.replace("<ini>", this->ini())
+                                .replace("<lang>", path("prog/lang/English.dat")) +
+                            "\n");
+        QCOMPARE(o.out, QStringList());
+        QCOMPARE(entries(path("dst")), QStringList());
+    }
+
+    // The language is a file name: "../x" cannot reach a file beside the
+    // language folder, and counts as a language that does not exist.
+    void languageIsAFileName()
+    {
+        writeFile(ini(), "[Options]\nLanguage=../x\nAction=Copy\nFrom=" + path("src").toUtf8() +
+                             "\nTo=" + path("dst").toUtf8() + "\n");
+        writeFile(path("prog/x.dat"), "[frmMain]\nt25=Planted\n");
+        writeFile(path("src/a"), "1");
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 0);
+        QCOMPARE(o.out.size(), 1);
+        QVERIFY2(!o.out[0].contains("Planted"), qPrintable(o.out[0]));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -16,6 +16,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class tst_Unattended : public QObject
 {
@@ -155,6 +157,26 @@ private slots:
                      lines[1].endsWith(logFile()),
                  qPrintable(lines[1]));
         QVERIFY2(lines[2].endsWith(" - Not copied (file already exists): a"), qPrintable(lines[2]));
+    }
+
+    // Run as root, a settings file anybody may write is not used: the window
+    // says so in its log, shows the defaults, and a save leaves the file.
+    void settingsWritableByOthersAreNotUsed()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root refuses files others may write");
+        f.writeJob("Overwrite=1\n");
+        QCOMPARE(::chmod(QFile::encodeName(f.ini()).constData(), 0666), 0);
+        const QByteArray before = f.settings();
+        auto w = open();
+        QCOMPARE(f.lines(*w).size(), 1);
+        QVERIFY2(f.lines(*w)[0].endsWith(
+                     " - Settings file not used (File is writable by others): " + f.ini()),
+                 qPrintable(f.lines(*w)[0]));
+        QCOMPARE(w->Text1->text(), QString());
+        QVERIFY(!w->Check2->isChecked());
+        w->SaveSettings();
+        QCOMPARE(f.settings(), before);
     }
 };
 
