@@ -10,8 +10,9 @@
 #include <memory>
 #include <vector>
 
-// Moves across file systems gathered so that one flush of the disk makes all
-// their copies durable; made by the file system that carries them out.
+// Copies, and moves across file systems, gathered so that one flush of the
+// disk makes all their copies durable; made by the file system that carries
+// them out.
 class MoveBatch
 {
 public:
@@ -69,11 +70,14 @@ public:
     // taken at the moment the complete copy is put in place, it fails with
     // EEXIST and the copy is discarded. Never leaves a partial file. Keeps
     // modification time and permission bits.
+    // The copy is durable before it gets its name.
     // With admit, the copy asks it, with the source's size, before it writes
     // anything, and answers NotAdmitted when it says no.
+    // Given a batch, it may only stage the copy and answer Deferred;
+    // completeMoves() then finishes it.
     using Admission = std::function<bool(qint64 size)>;
     virtual FsResult copyFile(const QString &source, const QString &destination,
-                              const Admission &admit = {}) = 0;
+                              const Admission &admit = {}, MoveBatch *batch = nullptr) = 0;
     static constexpr int NotAdmitted = -2;
     // Moves source to destination; fails with EEXIST when the destination
     // exists. Across file systems the source is deleted only after a
@@ -85,8 +89,8 @@ public:
     static constexpr int Deferred = -1;
     // A batch for moveFile, or none where moves are not gathered.
     virtual std::unique_ptr<MoveBatch> newMoveBatch() { return nullptr; }
-    // Finishes the deferred moves of batch: the results in the order the
-    // moves were deferred.
+    // Finishes the deferred copies and moves of batch: the results in the
+    // order they were deferred.
     virtual std::vector<FsResult> completeMoves(MoveBatch &) { return {}; }
     // Removes the temporary files that an interrupted copy (a killed
     // program, a power loss) left in folder, but none that a running copy

@@ -22,7 +22,7 @@ public:
 
     FsResult deleteFile(const QString &path) override;
     FsResult copyFile(const QString &source, const QString &destination,
-                      const Admission &admit = {}) override;
+                      const Admission &admit = {}, MoveBatch *batch = nullptr) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
     std::unique_ptr<MoveBatch> newMoveBatch() override;
@@ -46,7 +46,7 @@ public:
     // Points a copy or move passes, in this order; tests watch them.
     enum class Step
     {
-        FileSynced,   // the staged copy is on disk (moves across file systems)
+        FileSynced,   // the staged copy is durable
         Staged,       // the copy is complete, not yet under its final name
         FolderSynced, // the new name is on disk
         SourceDeleted

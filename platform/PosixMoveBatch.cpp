@@ -1,8 +1,10 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/PosixDurability.h"
 #include "platform/PosixInternals.h"
 #include "platform/PosixStagedFile.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -17,21 +19,28 @@ namespace {
 
 using namespace posixfs;
 
-// A move across file systems on its way: staged, then completed.
+// A copy, or a move across file systems, on its way: staged, then completed.
 struct PendingMove
 {
     QByteArray source;
     QByteArray destination;
+    bool keepSource = false; // a copy
     StagedFile staged;
     std::optional<StagedFile> fallback;
     struct stat copied;
     FsResult result;
+    FlushPolicy flush = FlushPolicy::EachFile;
+    // Set by the writeback thread where it flushed the file itself.
+    bool flushed = false;
+    int flushError = 0;
     bool placed = false;
 };
 
 // Has the disk start writing each staged copy, on a thread of its own: the
 // writing costs processor time too, and so overlaps with copying the next
-// file instead of following it. The batch's flush still waits for it all.
+// file instead of following it. Where each file needs its own fsync, that
+// thread does it, so that the file system works while the next file is
+// copied. The batch's flush waits for it all.
 class WritebackStarter
 {
 public:
@@ -40,21 +49,24 @@ public:
     WritebackStarter &operator=(const WritebackStarter &) = delete;
     ~WritebackStarter() { finish(); }
 
-    void add(int fd)
+    void add(PendingMove &move)
     {
-        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (move.flush == FlushPolicy::Nothing)
+            return;
+        const int copy = ::fcntl(move.staged.fd(), F_DUPFD_CLOEXEC, 0);
         if (copy < 0)
-            return; // then the flush does all the writing
+            return; // then the batch's flush does all the writing
         {
             std::lock_guard lock(m_mutex);
-            m_fds.push_back(copy);
+            m_work.push_back({copy, &move});
         }
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
         m_changed.notify_one();
     }
 
-    // Returns once every file added so far has been handed to the disk.
+    // Returns once every file added so far has been handed to the disk, or
+    // flushed where it needs its own flush.
     void finish()
     {
         {
@@ -68,26 +80,43 @@ public:
     }
 
 private:
+    struct Work
+    {
+        int fd;
+        PendingMove *move;
+    };
+
     void run()
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_changed.wait(lock, [this] { return m_finishing || !m_fds.empty(); });
-            if (m_fds.empty())
+            m_changed.wait(lock, [this] { return m_finishing || !m_work.empty(); });
+            if (m_work.empty())
                 return;
-            const int fd = m_fds.front();
-            m_fds.pop_front();
+            const Work work = m_work.front();
+            m_work.pop_front();
             lock.unlock();
-            // Only a head start: a failure shows in the flush.
-            ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-            ::close(fd);
+            if (work.move->flush == FlushPolicy::EachFile) {
+                // The close of this second descriptor reports what a network
+                // or FUSE file system saves for the close; finish() orders
+                // these writes before the batch reads them.
+                const bool synced = ::fsync(work.fd) == 0;
+                const int syncError = errno;
+                const bool closed = ::close(work.fd) == 0;
+                work.move->flushError = !synced ? syncError : closed ? 0 : errno;
+                work.move->flushed = true;
+            } else {
+                // Only a head start: a failure shows in the flush.
+                ::sync_file_range(work.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+                ::close(work.fd);
+            }
             lock.lock();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<int> m_fds;
+    std::deque<Work> m_work;
     bool m_finishing = false;
     std::thread m_thread;
 };
@@ -97,33 +126,65 @@ class PosixMoveBatch : public MoveBatch
 public:
     std::vector<std::unique_ptr<PendingMove>> moves;
     WritebackStarter writeback;
+    // The flush policy of each destination folder, looked up once a batch.
+    std::vector<std::pair<QByteArray, FlushPolicy>> policies;
+
+    FlushPolicy policyFor(const QByteArray &folder, int fd)
+    {
+        for (const auto &[known, policy] : policies)
+            if (known == folder)
+                return policy;
+        policies.emplace_back(folder, flushPolicyOf(fd));
+        return policies.back().second;
+    }
 };
 
-FsResult stageMove(PendingMove &move)
+// Stages the copy of a pending move and decides how it is to be flushed.
+FsResult stagePending(PendingMove &move, PosixMoveBatch *batch,
+                      const FileSystem::Admission &admit = {})
 {
-    return stageCopy(move.source, folderOf(move.destination),
-                     unnamedUsable.load(std::memory_order_relaxed), move.staged, move.copied,
-                     Flush::None);
+    const QByteArray folder = folderOf(move.destination);
+    const FsResult result =
+        stageCopy(move.source, folder, unnamedUsable.load(std::memory_order_relaxed), move.staged,
+                  move.copied, Flush::None, admit);
+    if (result.ok())
+        move.flush =
+            batch ? batch->policyFor(folder, move.staged.fd()) : flushPolicyOf(move.staged.fd());
+    return result;
 }
 
-// Makes the staged copies durable with one flush of their file system, or
-// one per file where that cannot be had.
+// Makes the staged copies durable: one syncfs() per folder where the file
+// system is trusted with it, an fsync() of each file everywhere else (done
+// by the writeback thread where it could), nothing in memory.
 void syncStaged(const std::vector<PendingMove *> &moves)
 {
-    if (moves.empty())
-        return;
-    const bool whole = ::syncfs(moves.front()->staged.fd()) == 0;
+    std::vector<std::pair<QByteArray, bool>> synced; // folder, syncfs() worked
     for (PendingMove *move : moves) {
-        if (!whole && ::fsync(move->staged.fd()) != 0)
+        if (!move->result.ok())
+            continue;
+        const int fd = move->staged.fd();
+        bool each = move->flush == FlushPolicy::EachFile;
+        if (move->flush == FlushPolicy::WholeFileSystem) {
+            const QByteArray folder = folderOf(move->destination);
+            auto known = std::find_if(synced.begin(), synced.end(),
+                                      [&](const auto &entry) { return entry.first == folder; });
+            if (known == synced.end())
+                known = synced.insert(synced.end(), {folder, ::syncfs(fd) == 0});
+            each = !known->second;
+        }
+        if (each && move->flushed && move->flushError != 0)
+            move->result = FsResult::fromErrno(move->flushError);
+        else if (each && !move->flushed && !flushFile(fd))
             move->result = lastError();
-        else
+        if (move->result.ok())
             reached(PosixFileSystem::Step::FileSynced, move->source);
     }
 }
 
-// Completes staged moves: their copies are flushed to disk, then named, the
-// names flushed, and only then does each source go, if it did not change
-// since it was copied. Every failure takes the copy back and keeps the source.
+// Completes staged copies and moves: their copies are made durable, then
+// named, the names flushed, and only then does each moved source go, if it
+// did not change since it was copied. Every failure takes the copy back and
+// keeps the source.
 void completeStaged(const std::vector<PendingMove *> &staged)
 {
     syncStaged(staged);
@@ -156,7 +217,7 @@ void completeStaged(const std::vector<PendingMove *> &staged)
     for (PendingMove *move : staged) {
         if (!move->placed)
             continue;
-        if (move->result.ok()) {
+        if (move->result.ok() && !move->keepSource) {
             struct stat now;
             if (::lstat(move->source.constData(), &now) != 0)
                 move->result = lastError();
@@ -173,7 +234,36 @@ void completeStaged(const std::vector<PendingMove *> &staged)
     }
 }
 
+// Finishes a staged copy or move now, or defers it into batch.
+FsResult finishOrDefer(std::unique_ptr<PendingMove> move, PosixMoveBatch *batch)
+{
+    if (batch) {
+        batch->writeback.add(*move);
+        batch->moves.push_back(std::move(move));
+        return FsResult::failure(FileSystem::Deferred, QString());
+    }
+    completeStaged({move.get()});
+    return move->result;
+}
+
 } // namespace
+
+FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination,
+                                   const Admission &admit, MoveBatch *batch)
+{
+    // Only a complete and durable copy ever gets the final name, so a file
+    // logged as copied outlives a power loss wherever the file system
+    // honours fsync.
+    auto move = std::make_unique<PendingMove>();
+    move->source = encoded(source);
+    move->destination = encoded(destination);
+    move->keepSource = true;
+    auto *pending = dynamic_cast<PosixMoveBatch *>(batch);
+    const FsResult result = stagePending(*move, pending, admit);
+    if (!result.ok())
+        return result;
+    return finishOrDefer(std::move(move), pending);
+}
 
 FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination,
                                    MoveBatch *batch)
@@ -195,16 +285,11 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
     auto move = std::make_unique<PendingMove>();
     move->source = from;
     move->destination = to;
-    FsResult result = stageMove(*move);
+    auto *pending = dynamic_cast<PosixMoveBatch *>(batch);
+    const FsResult result = stagePending(*move, pending);
     if (!result.ok())
         return result;
-    if (auto *pending = dynamic_cast<PosixMoveBatch *>(batch)) {
-        pending->writeback.add(move->staged.fd());
-        pending->moves.push_back(std::move(move));
-        return FsResult::failure(Deferred, QString());
-    }
-    completeStaged({move.get()});
-    return move->result;
+    return finishOrDefer(std::move(move), pending);
 }
 
 std::unique_ptr<MoveBatch> PosixFileSystem::newMoveBatch()

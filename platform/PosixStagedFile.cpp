@@ -2,6 +2,7 @@
 
 #include "platform/CopyProgress.h"
 #include "platform/PosixContentCopy.h"
+#include "platform/PosixDurability.h"
 #include "platform/PosixHeldFolders.h"
 
 #include <cstring>
@@ -108,10 +109,8 @@ FsResult StagedFile::create(const QByteArray &folder, bool unnamed, mode_t mode)
 
 FsResult StagedFile::place(const QByteArray &destination)
 {
-    if (unnamed())
-        return link(destination);
-    // The lock lasts until the name is given; a write error that only the
-    // close reports (NFS) takes the name back.
+    // A write error that only the close reports (NFS, FUSE) takes the name
+    // back; a named file's lock lasts until the name is given.
     FsResult result = link(destination);
     if (result.ok() && m_fd.close() != 0) {
         result = lastError();
@@ -175,7 +174,7 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
     if (::futimens(staged.fd(), times) != 0)
         return lastError();
     if (flush == Flush::Wait) {
-        if (::fsync(staged.fd()) != 0)
+        if (!flushFile(staged.fd()))
             return lastError();
         reached(PosixFileSystem::Step::FileSynced, source);
     }
@@ -189,47 +188,4 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
     return FsResult::success();
 }
 
-namespace {
-
-// Stages a copy of source beside destination and puts it in place. Falls back
-// to a named temporary file, once and then for good, when the file system
-// cannot name an unnamed one.
-FsResult copyInto(const QByteArray &source, const QByteArray &destination, struct stat &copied,
-                  StagedFile &staged, std::optional<StagedFile> &fallback,
-                  const FileSystem::Admission &admit)
-{
-    const QByteArray folder = folderOf(destination);
-    const bool unnamed = unnamedUsable.load(std::memory_order_relaxed);
-    FsResult result = stageCopy(source, folder, unnamed, staged, copied, Flush::None, admit);
-    if (!result.ok())
-        return result;
-    reached(PosixFileSystem::Step::Staged, destination);
-    result = staged.place(destination);
-    if (result.ok() || !staged.unnamed() || !namingUnsupported(result.error))
-        return result;
-    unnamedUsable = false;
-    fallback.emplace();
-    result = stageCopy(source, folder, false, *fallback, copied, Flush::None);
-    if (!result.ok())
-        return result;
-    reached(PosixFileSystem::Step::Staged, destination);
-    return fallback->place(destination);
-}
-
-} // namespace
-
 } // namespace posixfs
-
-using namespace posixfs;
-
-FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination,
-                                   const Admission &admit)
-{
-    StagedFile staged;
-    std::optional<StagedFile> fallback;
-    struct stat copied;
-    // A copy keeps its source, so a crash can cost only the new copy, which
-    // the next pass makes again: no fsync, and many small copies stay as fast
-    // as cp. Only a complete file ever gets the final name.
-    return copyInto(encoded(source), encoded(destination), copied, staged, fallback, admit);
-}

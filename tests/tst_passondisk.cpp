@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -41,6 +42,47 @@ class PassOnDiskTest : public QObject
         return ::mount("tmpfs", QFile::encodeName(path("dst")).constData(), "tmpfs", 0, size) == 0;
     }
     QString stamped(const QString &text) const { return logStamp(m_clock) + " - " + text; }
+
+    // Mounts a FUSE file system of tests/support on dst, over the folder
+    // backing; the reason when it cannot run here.
+    QString mountFuse(QProcess &fs, const char *script, const QStringList &options)
+    {
+        if (::geteuid() != 0 || !QFile::exists("/dev/fuse"))
+            return "needs root and FUSE";
+        if (!QDir().mkpath(path("backing")))
+            return "cannot make the backing folder";
+        fs.setProcessChannelMode(QProcess::ForwardedChannels);
+        fs.start("/usr/bin/python3",
+                 QStringList{PALLWICK_SOURCE_DIR "/tests/support/" + QString(script)} + options +
+                     QStringList{path("backing"), path("dst")});
+        QElapsedTimer waited;
+        waited.start();
+        while (!fileBytes("/proc/self/mounts").contains(QFile::encodeName(path("dst")) + " ")) {
+            if (fs.state() == QProcess::NotRunning || waited.elapsed() > 10000)
+                return "the FUSE folder does not mount (python3-fusepy missing?)";
+            QThread::msleep(20);
+        }
+        return {};
+    }
+    void unmountFuse(QProcess &fs)
+    {
+        cleanup();
+        fs.waitForFinished(5000);
+    }
+    // Sources of distinct content: many small files and one larger.
+    QMap<QString, QByteArray> writeSources(int small, int smallSize, int largeSize)
+    {
+        QMap<QString, QByteArray> files;
+        for (int i = 0; i <= small; ++i) {
+            const QString name = i < small ? QString::asprintf("f%03d", i) : QString("large");
+            QByteArray bytes = name.toUtf8().repeated((i < small ? smallSize : largeSize) / 4);
+            writeFile(path("src/") + name, bytes);
+            files.insert(name, bytes);
+        }
+        return files;
+    }
+    // What a power failure leaves on the FUSE drive: the unsynced data goes.
+    void powerOff() { QVERIFY(!QFile::exists(path("dst/.power-off"))); }
 
 private slots:
     void init()
@@ -94,28 +136,117 @@ private slots:
 
     // A pass keeps its folders open for one batch of files at a time: a
     // destination renamed and made anew during a pass gets the files of the
-    // batches after, and the file under way stays in the folder it began in.
+    // batches after, and the batch under way stays in the folder it began in.
+    // A batch holds at most 64 files, so 70 make at least two.
     void destinationReplacedDuringAPass()
     {
-        for (const QString name : {"a", "b", "c"})
-            writeFile(path("src/") + name, name.toUtf8());
-        QString first;
-        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &to) {
-            if (step != PosixFileSystem::Step::Staged || !first.isEmpty())
+        QStringList names;
+        for (int i = 0; i < 70; ++i) {
+            names << QString::asprintf("f%02d", i);
+            writeFile(path("src/") + names.last(), names.last().toUtf8());
+        }
+        bool renamed = false;
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step != PosixFileSystem::Step::Staged || renamed)
                 return;
-            first = QFile::decodeName(to).section('/', -1);
+            renamed = true;
             QVERIFY(QDir().rename(path("dst"), path("old")) && QDir().mkpath(path("dst")));
-            QThread::msleep(2 * EventRounds::IntervalMs); // the batch's time is up
         });
         const auto unhook = qScopeGuard([] { PosixFileSystem::setStepHook({}); });
-        QStringList lines = run();
-        lines.sort();
-        QCOMPARE(lines,
-                 (QStringList{stamped("COPIED: a"), stamped("COPIED: b"), stamped("COPIED: c")}));
-        QCOMPARE(QDir(path("old")).entryList(QDir::Files), QStringList{first});
-        QStringList later = {"a", "b", "c"};
-        later.removeOne(first);
-        QCOMPARE(QDir(path("dst")).entryList(QDir::Files), later);
+        const QStringList lines = run();
+        QStringList done = lines; // in the order the pass took the files
+        done.replaceInStrings(stamped("COPIED: "), QString());
+        QStringList sorted = done;
+        sorted.sort();
+        QCOMPARE(sorted, names);
+        QStringList old = QDir(path("old")).entryList(QDir::Files);
+        const QStringList later = QDir(path("dst")).entryList(QDir::Files);
+        QVERIFY(!old.isEmpty() && !later.isEmpty());
+        QCOMPARE(old.size() + later.size(), names.size());
+        QStringList first = done.mid(0, old.size()), rest = done.mid(old.size());
+        first.sort();
+        rest.sort();
+        QCOMPARE(old, first);
+        QCOMPARE(later, rest);
+    }
+
+    void powerLossOnFuseDestination_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::newRow("copy") << false;
+        QTest::newRow("move") << true;
+    }
+    // A drive that keeps written data in a cache until it is fsynced (FUSE,
+    // network): after a pass and a power failure every file is whole in one
+    // of the two folders, the destination holds no short copy, and every
+    // file the log calls done is whole in the destination.
+    void powerLossOnFuseDestination()
+    {
+        QFETCH(bool, move);
+        QProcess fs;
+        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
+        if (const QString skip = mountFuse(fs, "volatile_fs.py", {}); !skip.isEmpty())
+            QSKIP(qPrintable(skip));
+        const QMap<QString, QByteArray> files = writeSources(40, 64 << 10, 4 << 20);
+        m_host->move = move;
+        const QStringList lines = run();
+        powerOff();
+
+        QCOMPARE(lines.size(), files.size());
+        for (const QString &name : files.keys()) {
+            QCOMPARE(lines.count(stamped((move ? "MOVED: " : "COPIED: ") + name)), 1);
+            QCOMPARE(fileBytes(path("backing/") + name).size(), files[name].size());
+            QVERIFY(fileBytes(path("backing/") + name) == files[name]);
+            QCOMPARE(QFile::exists(path("src/") + name), !move);
+        }
+    }
+
+    void flushErrorsOnFuseDestination_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("move");
+        for (const bool move : {false, true}) {
+            const char *action = move ? "move" : "copy";
+            QTest::addRow("%s, full", action)
+                << QStringList{"--capacity", "300000"} << ENOSPC << move;
+            QTest::addRow("%s, fsync fails", action)
+                << QStringList{"--fail", "fsync"} << EIO << move;
+            QTest::addRow("%s, close fails", action)
+                << QStringList{"--fail", "close"} << EIO << move;
+        }
+    }
+    // Errors that show only when the data is flushed (a full drive, a failing
+    // fsync or close): an error line for each file concerned, its source
+    // stays, and no copy of it is left, whole or short, after a power failure.
+    void flushErrorsOnFuseDestination()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, error);
+        QFETCH(bool, move);
+        QProcess fs;
+        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
+        if (const QString skip = mountFuse(fs, "volatile_fs.py", options); !skip.isEmpty())
+            QSKIP(qPrintable(skip));
+        const QMap<QString, QByteArray> files = writeSources(6, 64 << 10, 1 << 20);
+        m_host->move = move;
+        const QStringList lines = run();
+        powerOff();
+
+        const QString failed = "ERROR: " + QString::fromLocal8Bit(std::strerror(error)) + " - ";
+        int failures = 0;
+        for (const QString &name : files.keys()) {
+            const bool done = lines.contains(stamped((move ? "MOVED: " : "COPIED: ") + name));
+            QCOMPARE(lines.contains(stamped(failed + name)), !done);
+            failures += done ? 0 : 1;
+            QCOMPARE(fileBytes(path("src/") + name), done && move ? QByteArray() : files[name]);
+            QCOMPARE(fileBytes(path("backing/") + name), done ? files[name] : QByteArray());
+            QCOMPARE(QFile::exists(path("backing/") + name), done);
+        }
+        QVERIFY(failures > 0);
+        QCOMPARE(failures == files.size(), options.first() == "--fail");
+        QCOMPARE(QDir(path("backing")).entryList(QDir::Files | QDir::Hidden).size(),
+                 files.size() - failures);
     }
 
     void caseInsensitiveDestination_data()
@@ -134,25 +265,10 @@ private slots:
     {
         QFETCH(bool, move);
         QFETCH(bool, overwrite);
-        if (::geteuid() != 0 || !QFile::exists("/dev/fuse"))
-            QSKIP("needs root and FUSE");
-        QVERIFY(QDir().mkpath(path("backing")));
         QProcess fs;
-        fs.setProcessChannelMode(QProcess::ForwardedChannels);
-        fs.start("/usr/bin/python3",
-                 {QStringLiteral(PALLWICK_SOURCE_DIR "/tests/support/casefold_fs.py"),
-                  path("backing"), path("dst")});
-        const auto unmount = qScopeGuard([&] {
-            cleanup();
-            fs.waitForFinished(5000);
-        });
-        QElapsedTimer waited;
-        waited.start();
-        while (!fileBytes("/proc/self/mounts").contains(QFile::encodeName(path("dst")) + " ")) {
-            if (fs.state() == QProcess::NotRunning || waited.elapsed() > 10000)
-                QSKIP("the FUSE folder does not mount (python3-fusepy missing?)");
-            QThread::msleep(20);
-        }
+        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
+        if (const QString skip = mountFuse(fs, "casefold_fs.py", {}); !skip.isEmpty())
+            QSKIP(qPrintable(skip));
 
         writeFile(path("src/Photo.JPG"), "first");
         writeFile(path("src/photo.jpg"), "second");

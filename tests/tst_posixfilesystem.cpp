@@ -1,4 +1,5 @@
 #include "platform/FileNames.h"
+#include "platform/PosixDurability.h"
 #include "platform/PosixFileSystem.h"
 #include "support/TestFiles.h"
 
@@ -271,6 +272,39 @@ private slots:
         QVERIFY(!drive.isEmpty() && drive == m_fs.driveName(m_dir->path()));
     }
 
+    // Which file systems one syncfs() may serve for a whole batch: only local
+    // block devices whose syncfs() reaches the device; memory needs nothing;
+    // everything else gets an fsync() per file.
+    void flushDecisionPerFileSystemType_data()
+    {
+        using posixfs::FlushPolicy;
+        QTest::addColumn<qulonglong>("type");
+        QTest::addColumn<FlushPolicy>("policy");
+        const std::pair<const char *, std::pair<qulonglong, FlushPolicy>> rows[] = {
+            {"ext4", {0xEF53, FlushPolicy::WholeFileSystem}},
+            {"xfs", {0x58465342, FlushPolicy::WholeFileSystem}},
+            {"btrfs", {0x9123683E, FlushPolicy::WholeFileSystem}},
+            {"f2fs", {0xF2F52010, FlushPolicy::WholeFileSystem}},
+            {"tmpfs", {0x01021994, FlushPolicy::Nothing}},
+            {"ramfs", {0x858458F6, FlushPolicy::Nothing}},
+            {"fuse", {0x65735546, FlushPolicy::EachFile}},
+            {"nfs", {0x6969, FlushPolicy::EachFile}},
+            {"cifs", {0xFF534D42, FlushPolicy::EachFile}},
+            {"smb2", {0xFE534D42, FlushPolicy::EachFile}},
+            {"9p", {0x01021997, FlushPolicy::EachFile}},
+            {"overlay", {0x794C7630, FlushPolicy::EachFile}},
+            {"vfat", {0x4D44, FlushPolicy::EachFile}},
+            {"unknown", {0x12345678, FlushPolicy::EachFile}},
+        };
+        for (const auto &[name, row] : rows)
+            QTest::newRow(name) << row.first << row.second;
+    }
+    void flushDecisionPerFileSystemType()
+    {
+        QFETCH(qulonglong, type);
+        QTEST(posixfs::flushPolicyForType(static_cast<unsigned long>(type)), "policy");
+    }
+
     void otherAndFullFileSystem()
     {
         // A small tmpfs stands in for a second, and a full, file system.
@@ -279,6 +313,9 @@ private slots:
             QSKIP("needs root and a working tmpfs mount");
         const auto unmount = qScopeGuard([&] { ::umount2(mnt.constData(), MNT_DETACH); });
         QVERIFY(m_fs.driveName(path("dst")) != m_fs.driveName(m_dir->path()));
+        const int dstFd = ::open(mnt.constData(), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(posixfs::flushPolicyOf(dstFd), posixfs::FlushPolicy::Nothing);
+        ::close(dstFd);
 
         // Gathered moves across file systems: each copy keeps time and mode,
         // one flush for all copies, then the names, then the sources. A source

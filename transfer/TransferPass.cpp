@@ -199,8 +199,9 @@ int TransferPass::treatBatch(int first)
     // Both folders stay at hand for the batch, not longer: a folder renamed
     // or replaced is followed from the next batch on.
     const std::unique_ptr<FolderHold> folders = m_fs.holdFolders({m_source, m_destination});
-    // Moves to another file system wait for one flush of the batch's copies.
-    const std::unique_ptr<MoveBatch> batch = m_move ? m_fs.newMoveBatch() : nullptr;
+    // Copies, and moves to another file system, wait for one flush of the
+    // batch's copies.
+    const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
     m_moveBatch = batch.get();
     int i = first;
     for (; i < count; ++i) {
@@ -330,13 +331,20 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     // The copy measures its source anyway: the check runs on that size,
     // before anything is written.
     Verdict verdict = Verdict::Transfer;
-    const FsResult copied = m_fs.copyFile(joinPath(m_source, name), destPath, [&](qint64 size) {
-        verdict = checkDestination(size, report);
-        return verdict == Verdict::Transfer;
-    });
+    const FsResult copied = m_fs.copyFile(
+        joinPath(m_source, name), destPath,
+        [&](qint64 size) {
+            verdict = checkDestination(size, report);
+            return verdict == Verdict::Transfer;
+        },
+        m_moveBatch);
     if (copied.error == FileSystem::NotAdmitted) {
         if (verdict == Verdict::Refuse)
             report.outcome = Report::Outcome::Refused;
+        return report;
+    }
+    if (copied.error == FileSystem::Deferred) {
+        m_deferred.push_back({m_current, Report::Outcome::Done});
         return report;
     }
     settle(name, Report::Outcome::Done, copied, report);
@@ -384,7 +392,7 @@ bool TransferPass::place(const QString &name, Report::Outcome done, Report &repo
 {
     const QString source = joinPath(m_source, name), destination = joinPath(m_destination, name);
     const FsResult moved = m_move ? m_fs.moveFile(source, destination, m_moveBatch)
-                                  : m_fs.copyFile(source, destination);
+                                  : m_fs.copyFile(source, destination, {}, m_moveBatch);
     if (moved.error == FileSystem::Deferred) {
         m_deferred.push_back({m_current, done});
         return true;

@@ -60,8 +60,8 @@ public:
         return f;
     }
     // Neither replaces: an old destination file must be deleted first.
-    FsResult copyFile(const QString &source, const QString &destination,
-                      const Admission &admit) override
+    FsResult copyFile(const QString &source, const QString &destination, const Admission &admit,
+                      MoveBatch * = nullptr) override
     {
         // A copy measures its source first: "length" fails it there.
         if (admit && has(source) && !failure("length", source).ok())
