@@ -1,10 +1,11 @@
 # Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
-# dpkg-dev, file: the package's dependencies (dpkg-shlibdeps); desktop-file-utils:
-# its menu entry is checked by the package test.
+# dpkg-dev, file: the package's dependencies (dpkg-shlibdeps); desktop-file-utils,
+# lintian, appstream (appstreamcli), man-db: the package test checks its menu entry,
+# the package, its metadata and its manual page.
 PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy \
-            dpkg-dev file desktop-file-utils
+            dpkg-dev file desktop-file-utils lintian appstream man-db
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test bench clean screenshots package

@@ -26,7 +26,8 @@ string(REPLACE "${oldExec}" "\nExec=\"${exec}\"" entry "${entry}")
 string(REGEX MATCH "\nIcon=[^\n]*" oldIcon "${entry}")
 string(REPLACE "${oldIcon}" "\nIcon=${icon}" entry "${entry}")
 
-set(target "$ENV{DESTDIR}${prefix}/pallwick.desktop")
+get_filename_component(name "${PALLWICK_DESKTOP_TEMPLATE}" NAME)
+set(target "$ENV{DESTDIR}${prefix}/${name}")
 message(STATUS "Installing: ${target}")
 file(WRITE "${target}" "${entry}")
 # Launchers ask for the executable bit before they trust an entry outside
