@@ -89,3 +89,27 @@ void paintBackground(QWidget *widget, const QColor &color)
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
+
+QColor contrastingText(const QColor &background)
+{
+    // Perceived brightness (ITU-R BT.601 weights), 0 to 255.
+    const int brightness =
+        (299 * background.red() + 587 * background.green() + 114 * background.blue()) / 1000;
+    return brightness >= 128 ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+void setCaptionColors(QWidget *widget, const QColor &background)
+{
+    const QColor text = contrastingText(background);
+    // Halfway to the background: still legible, plainly not enabled.
+    const QColor dimmed((text.red() + background.red()) / 2,
+                        (text.green() + background.green()) / 2,
+                        (text.blue() + background.blue()) / 2);
+    QPalette palette = widget->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Active, role, text);
+        palette.setColor(QPalette::Inactive, role, text);
+        palette.setColor(QPalette::Disabled, role, dimmed);
+    }
+    widget->setPalette(palette);
+}

@@ -31,3 +31,11 @@ void applyDesignStyle(QWidget *window);
 // Fills a widget's background with color, in the role that widget paints
 // with (check boxes and radio buttons use Button, panels Window).
 void paintBackground(QWidget *widget, const QColor &color);
+
+// Black on a light background, white on a dark one.
+QColor contrastingText(const QColor &background);
+
+// A caption (label, check box, option button) drawn on background: its text
+// takes the contrasting colour, dimmed when disabled, whatever the desktop
+// theme's text colour is.
+void setCaptionColors(QWidget *widget, const QColor &background);

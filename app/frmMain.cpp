@@ -1,5 +1,7 @@
 #include "app/frmMain.h"
 
+#include "app/AccessibleNames.h"
+#include "app/FolderDrop.h"
 #include "app/Prompt.h"
 #include "app/TrayIcon.h"
 #include "dialogs/AppIcon.h"
@@ -59,6 +61,13 @@ constexpr int ClientHeightWithoutLog = 2685 + 30;
 constexpr int IntervalChoices[] = {1,  2,   3,   5,   10,  15,  20,  30,  45,
                                    60, 120, 180, 240, 300, 360, 420, 480, 560};
 
+// The texts drawn straight on the window's own background.
+QList<QWidget *> captionsOn(const frmMain &w)
+{
+    return {w.Label1,     w.Label2,     w.Label3, w.Label4, w.Picture1,
+            w.Option1[0], w.Option1[1], w.Check1, w.Check2};
+}
+
 } // namespace
 
 frmMain::frmMain(const QStringList &arguments, QWidget *parent)
@@ -101,6 +110,7 @@ frmMain::~frmMain()
 
 void frmMain::createControls()
 {
+    AccessibleNames::install();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Pallwick Lite"));
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -112,7 +122,6 @@ void frmMain::createControls()
 
     Frame1 = place<QFrame>(this, "Frame1", 45, -30, 6000, 3675);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Plain);
-    const QColor captionColor = palette().color(QPalette::WindowText);
     QPalette framePalette = Frame1->palette();
     framePalette.setColor(QPalette::WindowText, QColor(0xA0, 0xA0, 0xA0));
     Frame1->setPalette(framePalette);
@@ -163,13 +172,16 @@ void frmMain::createControls()
     List1->viewport()->installEventFilter(this);
     m_log = std::make_unique<ListWidgetLog>(List1);
 
-    // The frame's grey line colour must not reach the captions inside it.
-    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
-                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label4), Picture1,
-                       static_cast<QWidget *>(Check1), static_cast<QWidget *>(Check2)}) {
-        QPalette captions = w->palette();
-        captions.setColor(QPalette::WindowText, captionColor);
-        w->setPalette(captions);
+    // The frame's grey line colour must not reach the captions inside it,
+    // nor a dark theme's light text the white background.
+    for (QWidget *w : captionsOn(*this))
+        setCaptionColors(w, Qt::white);
+    // The paths are black or red: on white, whatever the theme's fields are.
+    for (QLineEdit *box : {Text1, Text2}) {
+        QPalette field = box->palette();
+        field.setColor(QPalette::Base, Qt::white);
+        box->setPalette(field);
+        new FolderDrop(box, [this](const QString &path) { return m_fs->folderExists(path); });
     }
 
     cmdFrom = place<QPushButton>(this, "cmdFrom", 5610, 435, 315, 315);
@@ -264,6 +276,7 @@ void frmMain::LoadLanguage()
     cmdStopStart->setText(Busy ? Msg[msgCancel] : Msg[msgStart]);
     cmdQuit->setText(Msg[msgQuit]);
     cmdOpt->setText(Msg[msgSettings]);
+    AccessibleNames::nameMainWindow(*this);
 }
 
 void frmMain::LoadSettings()
@@ -822,6 +835,8 @@ void frmMain::ApplyBackColor()
                        static_cast<QWidget *>(Option1[1]), static_cast<QWidget *>(Check1),
                        static_cast<QWidget *>(Check2), Picture1, static_cast<QWidget *>(this)})
         paintBackground(w, *color);
+    for (QWidget *w : captionsOn(*this))
+        setCaptionColors(w, *color);
 }
 
 void frmMain::List1_MouseMove(const QPoint &position, Qt::MouseButtons buttons)

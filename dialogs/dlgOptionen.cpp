@@ -1,5 +1,6 @@
 #include "dialogs/dlgOptionen.h"
 
+#include "app/AccessibleNames.h"
 #include "app/DesignLook.h"
 #include "app/MainWindowApi.h"
 #include "dialogs/AppIcon.h"
@@ -45,6 +46,7 @@ QString storedLanguage()
 dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     : QDialog(parent), m_mainWindow(mainWindow)
 {
+    AccessibleNames::install();
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
@@ -94,6 +96,12 @@ dlgOptionen::dlgOptionen(MainWindowApi &mainWindow, QWidget *parent)
     cmdSave = makeButton("cmdSave", designRect(1980, 2160, 1725, 345));
     cmdSave->setDefault(true);
 
+    // Captions on the dialog's own white, readable under a dark theme too.
+    for (QWidget *caption : captions())
+        setCaptionColors(caption, Qt::white);
+    // The language field is named by its caption.
+    Label1->setBuddy(Combo1);
+
     applyDesignStyle(this);
 
     setTabOrder(Combo1, Check1);
@@ -135,6 +143,8 @@ void dlgOptionen::LoadLanguage()
     cmdCancel->setText(languageText(QStringLiteral("t41")));
     cmdSave->setText(languageText(QStringLiteral("t42")));
     Label1->setText(languageText(QStringLiteral("t43")));
+    // An editable combo box would be named by its text.
+    AccessibleNames::nameComboBox(Combo1, AccessibleNames::spoken(Label1->text()));
 }
 
 void dlgOptionen::FillLanguageList()
@@ -173,6 +183,13 @@ void dlgOptionen::ApplyBackColor()
                             static_cast<QWidget *>(Check2), static_cast<QWidget *>(Check3),
                             static_cast<QWidget *>(Check4), static_cast<QWidget *>(this)})
         paintBackground(widget, *color);
+    for (QWidget *caption : captions())
+        setCaptionColors(caption, *color);
+}
+
+QList<QWidget *> dlgOptionen::captions() const
+{
+    return {Label1, Check1, Check2, Check3, Check4};
 }
 
 void dlgOptionen::Check2_Click()

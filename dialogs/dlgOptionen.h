@@ -31,6 +31,8 @@ private:
     void Form_Load();
     void FillLanguageList();
     void ApplyBackColor();
+    // The texts drawn straight on the dialog's own background.
+    QList<QWidget *> captions() const;
     void Check2_Click();
     void cmdSave_Click();
     void cmdCancel_Click();

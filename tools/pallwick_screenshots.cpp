@@ -22,9 +22,11 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPalette>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -282,6 +284,49 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
     }
 }
 
+// A dark desktop theme, as Adwaita-dark gives it: light text on dark grey.
+QPalette darkPalette()
+{
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x24, 0x24, 0x24));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+    return dark;
+}
+
+// The window and Options under a dark theme, on white and on the theme's
+// button face (F12).
+void shootDark(const Workspace &ws, Shooter &shooter)
+{
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    writeIni(ws, QStringLiteral("English"), true, true);
+    for (const char *color : {"&H00FFFFFF", "&H8000000F"}) {
+        UserStore::save(UserStore::appName(), QStringLiteral("Options"), QStringLiteral("BGColor"),
+                        QLatin1String(color));
+        const QString suffix = color[3] == '8' ? QStringLiteral("-buttonface") : QString();
+        auto window = openMain(ws);
+        settle(window.get());
+        window->cmdStopStart_Click();
+        settle(window.get());
+        // One path missing, to show the red text on its white field.
+        window->Text2->setText(ws.root.filePath(QStringLiteral("no such folder")));
+        settle(window.get());
+        shooter.shoot(window.get(), QStringLiteral("en-main-dark") + suffix);
+        dlgOptionen options(*window, window.get());
+        settle(&options);
+        shooter.shoot(&options, QStringLiteral("en-options-dark") + suffix);
+        options.hide();
+        window->hide();
+    }
+    QApplication::setPalette(light);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -325,6 +370,7 @@ int main(int argc, char *argv[])
         shooter.shoot(window.get(), QStringLiteral("de-main-buttonface"));
         window->hide();
     }
+    shootDark(ws, shooter);
 
     return shooter.finish() ? 0 : 1;
 }
