@@ -309,7 +309,7 @@ void shootDark(const Workspace &ws, Shooter &shooter)
     for (const char *color : {"&H00FFFFFF", "&H8000000F"}) {
         UserStore::save(UserStore::appName(), QStringLiteral("Options"), QStringLiteral("BGColor"),
                         QLatin1String(color));
-        const QString suffix = color[3] == '8' ? QStringLiteral("-buttonface") : QString();
+        const QString suffix = color[2] == '8' ? QStringLiteral("-buttonface") : QString();
         auto window = openMain(ws);
         settle(window.get());
         window->cmdStopStart_Click();
