@@ -108,8 +108,7 @@ int run(const Environment &environment)
     const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
     const auto restorePipe = qScopeGuard([previousPipe] { std::signal(SIGPIPE, previousPipe); });
     ShutdownSignals shutdown;
-    QObject::connect(&shutdown, &ShutdownSignals::received,
-                     [&host] { host.setCancelRequested(true); });
+    QObject::connect(&shutdown, &ShutdownSignals::received, [&host] { host.requestCancel(); });
 
     TransferPass pass(host, *fs, clock);
     pass.run();

@@ -32,6 +32,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QSessionManager>
 #include <QStyle>
 #include <QTimer>
@@ -317,7 +318,7 @@ void frmMain::closeEvent(QCloseEvent *event)
 {
     if (m_passRunning) {
         // Finish the current file, then close: the window must outlive the pass.
-        CancelRequested = true;
+        requestCancel();
         m_closeAfterPass = true;
         event->ignore();
         return;
@@ -502,7 +503,7 @@ void frmMain::cmdStopStart_Click()
     // Decided by the pass, not by the caption: with a missing language file
     // every caption is empty and would look like the cancel caption.
     if (Busy) {
-        CancelRequested = true;
+        requestCancel();
         return;
     }
     if (Running)
@@ -679,6 +680,8 @@ QString frmMain::folderBusyText()
 
 void frmMain::EnableControls(bool enabled, const QString &noun, const QString &count)
 {
+    // Disabling the focused field moves the focus on.
+    const QScopedValueRollback locking(m_lockingControls, true);
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Text2),
                        static_cast<QWidget *>(cmdFrom), static_cast<QWidget *>(cmdTo),
                        static_cast<QWidget *>(cmdQuit)})
@@ -851,7 +854,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     // The interval is checked when the focus moves to another control, not
     // when another window or the field's own list takes it.
-    if (watched == Combo1 && event->type() == QEvent::FocusOut) {
+    // Nor when locking the controls for a pass pushes it out.
+    if (watched == Combo1 && event->type() == QEvent::FocusOut && !m_lockingControls) {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
             Combo1_Validate();
@@ -897,14 +901,18 @@ void frmMain::keyPressEvent(QKeyEvent *event)
         cmdStopStart->click();
 }
 
+// A dialog opened during a pass holds it until closed: no file is started
+// meanwhile, and a setting saved in Options applies from the next file.
 void frmMain::cmdOpt_Click()
 {
+    const PassGate::Hold hold(gate(), m_passRunning);
     dlgOptionen dialog(*this, this);
     dialog.exec();
 }
 
 void frmMain::cmdInfo_Click()
 {
+    const PassGate::Hold hold(gate(), m_passRunning);
     dlgAbout dialog(this);
     dialog.exec();
 }

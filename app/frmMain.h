@@ -167,6 +167,7 @@ private:
     bool m_folderBusyNoticed = false; // its line is written; cleared by a pass that runs
     bool m_closeAfterPass = false;
     bool m_unloaded = false;
+    bool m_lockingControls = false; // EnableControls is at work
     int m_lastValidInterval = 5;
     EventRounds m_eventRounds;
     std::unique_ptr<ActivityLogFile> m_logFile;

@@ -7,9 +7,11 @@
 #include "transfer/EventRounds.h"
 #include "transfer/TransferPass.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -295,6 +297,55 @@ private slots:
         QTEST(lines().mid(op == "list" ? 0 : 1), "log");
         QVERIFY(m_fs->files.contains("/src/b")); // never lost
         QCOMPARE(m_fs->files.value("/dst/b"), QByteArray(path == "/dst/b" ? "old" : ""));
+    }
+
+    // A Cancel clicked while a file is in progress reaches the worker at
+    // once: it finishes that file and starts no other, also where the next
+    // file belongs to the same batch (these take microseconds each). Moves
+    // that wait for their batch's flush are completed and counted.
+    void cancelStopsBeforeTheNextFile_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("copy") << "copy";
+        QTest::newRow("move") << "move";
+        QTest::newRow("gathered moves") << "gather";
+    }
+
+    void cancelStopsBeforeTheNextFile()
+    {
+        QFETCH(QString, action);
+        for (char c = 'a'; c <= 'z'; ++c)
+            m_fs->files[QString("/src/") + c] = "new";
+        m_host->move = action != "copy";
+        m_fs->gatherMoves = action == "gather";
+        std::atomic<bool> atB{false}, clicked{false};
+        // b waits on the worker until the click was handled on this thread.
+        const auto waitForClick = [&](const QString &destination) {
+            if (destination != "/dst/b")
+                return;
+            atB = true;
+            QDeadlineTimer deadline(5000);
+            while (!clicked && !deadline.hasExpired())
+                QThread::usleep(50);
+        };
+        m_fs->beforePlacing = waitForClick;
+        m_fs->staged = waitForClick;
+        QTimer click;
+        connect(&click, &QTimer::timeout, [&] {
+            if (atB && !clicked) {
+                m_host->requestCancel();
+                clicked = true;
+            }
+        });
+        click.start(0);
+        runPass();
+
+        const QString done = m_host->move ? "MOVED" : "COPIED";
+        QCOMPARE(lines(), (QStringList{stamped(done + ": a"), stamped(done + ": b"),
+                                       "RESULT: " + done + " 2 FILES"}));
+        QCOMPARE(m_fs->files.keys().filter("/dst/"), (QStringList{"/dst/a", "/dst/b"}));
+        QCOMPARE(m_fs->files.contains("/src/b"), !m_host->move);
+        QVERIFY(!m_host->gate().cancelled()); // nothing left over for the next pass
     }
 
     // The controls are locked for files only, and the files are handled off

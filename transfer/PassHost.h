@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/Messages.h"
+#include "transfer/PassGate.h"
 
 #include <QString>
 
@@ -28,8 +29,21 @@ public:
     virtual void processEvents() = 0;
     virtual bool cancelRequested() const = 0;
     virtual void setCancelRequested(bool requested) = 0;
+    // A Cancel click or a signal: sets the flag and tells the worker of a
+    // running pass at once, so it starts no file after the one in progress.
+    void requestCancel()
+    {
+        setCancelRequested(true);
+        m_gate.cancel();
+    }
+    // The running pass's worker listens here (Cancel, and holds while a
+    // modal dialog opened during the pass is shown).
+    PassGate &gate() { return m_gate; }
     virtual void setBusy(bool busy) = 0;
     virtual void setBusyPointer(bool busy) = 0;
     // A file got an error line or was refused for lack of space.
     virtual void problemLogged() {}
+
+private:
+    PassGate m_gate;
 };

@@ -24,7 +24,7 @@ QString joinPath(const QString &folder, const QString &name)
 } // namespace
 
 TransferPass::TransferPass(PassHost &host, FileSystem &fs, const Clock &clock)
-    : m_host(host), m_fs(fs), m_clock(clock)
+    : m_host(host), m_gate(host.gate()), m_fs(fs), m_clock(clock)
 {
 }
 
@@ -132,8 +132,10 @@ void TransferPass::run()
 // batch of moves to another file system ends with one flush. Where a timer
 // can run, the worker goes on from batch to batch without waiting for this
 // thread: the timer writes the lines of the finished files, shows the
-// progress line of the file in progress, and passes a Cancel and the
-// Overwrite box on to the worker, which reads them before each file. Without
+// progress line of the file in progress, and passes the Overwrite box on to
+// the worker, which reads it before each file. A Cancel and a dialog's hold
+// reach the worker through the gate at once; the worker ends its batch on
+// either, after completing the moves it has staged. Without
 // an event loop the worker stops after each batch and the lines are written
 // between batches. Returns how many files were treated.
 int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
@@ -147,12 +149,20 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
     m_inProgress = 0;
     m_finished = 0;
 
+    // A Cancel requested through the host's flag alone is passed on at the
+    // next round; requestCancel() reaches the worker at once.
+    m_gate.clearCancel();
+    const auto passOnCancel = [this] {
+        if (m_host.cancelRequested())
+            m_gate.cancel();
+    };
+
     std::optional<QTimer> rounds;
     if (QCoreApplication::instance()) {
         rounds.emplace();
         rounds->setInterval(EventRounds::IntervalMs);
-        QObject::connect(&*rounds, &QTimer::timeout, [this] {
-            m_cancel = m_host.cancelRequested();
+        QObject::connect(&*rounds, &QTimer::timeout, [this, passOnCancel] {
+            passOnCancel();
             m_overwrite = m_host.overwriteTicked();
             writeFinished(true);
         });
@@ -168,16 +178,17 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
         // progress line is up.
         showProgress(next);
         m_host.processEvents();
-        m_cancel = m_host.cancelRequested();
+        passOnCancel();
         m_overwrite = m_host.overwriteTicked();
         const bool onward = rounds.has_value();
         if (rounds)
             rounds->start();
+        // Between batches the worker waits while a dialog holds the pass.
         runner.run([this, next, onward, count] {
             int from = next;
             do
                 from = treatBatch(from);
-            while (onward && from < count && !m_cancel.load());
+            while (onward && from < count && m_gate.passOpen());
         });
         if (rounds)
             rounds->stop();
@@ -186,11 +197,13 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
     }
     m_files.clear();
     m_reports.clear();
+    m_gate.clearCancel(); // the host's flag carries it to the cancel line
     return next;
 }
 
-// On the worker: files from first on, until a round's time has passed or a
-// Cancel came. Returns the index of the first file not treated.
+// On the worker: files from first on, until a round's time has passed, a
+// Cancel came or a dialog holds the pass; moves staged so far are completed
+// either way. Returns the index of the first file not treated.
 int TransferPass::treatBatch(int first)
 {
     using namespace std::chrono;
@@ -205,7 +218,7 @@ int TransferPass::treatBatch(int first)
     m_moveBatch = batch.get();
     int i = first;
     for (; i < count; ++i) {
-        if (i > first && (m_cancel.load() || steady_clock::now() >= end ||
+        if (i > first && (m_gate.closed() || steady_clock::now() >= end ||
                           m_deferred.size() >= MaxDeferredMoves))
             break;
         m_inProgress.store(i + 1);

@@ -16,6 +16,7 @@ class BackgroundRunner;
 class Clock;
 class FileSystem;
 class MoveBatch;
+class PassGate;
 class PassHost;
 
 // One pass over the source folder: copies or moves every plain file into the
@@ -93,6 +94,7 @@ private:
     QString stamped(const QString &text);
 
     PassHost &m_host;
+    PassGate &m_gate; // the host's; the worker reads it before each file
     FileSystem &m_fs;
     const Clock &m_clock;
 
@@ -123,7 +125,6 @@ private:
     std::vector<Report> m_reports;
     std::atomic<int> m_inProgress{0}; // 1 + index of the file the worker is on
     std::atomic<int> m_finished{0};
-    std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_overwrite{false}; // the box, as last read on the calling thread
     int m_written = 0;                    // files whose lines are written
     bool m_progressShown = false;         // for file m_written

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <functional>
 #include <utility>
+#include <vector>
 
 // Files in memory by cleaned path (so "/a//b" and "/a/b/" name one file),
 // drive names and free space by folder, and failures injected by operation
@@ -74,10 +75,27 @@ public:
         copying = false;
         return place("copy", source, destination, false);
     }
-    FsResult moveFile(const QString &source, const QString &destination, MoveBatch *) override
+    // With gatherMoves, moves wait for completeMoves(), as across file systems.
+    FsResult moveFile(const QString &source, const QString &destination, MoveBatch *batch) override
     {
         QThread::msleep(delayMs);
-        return place("move", source, destination, true);
+        if (!batch)
+            return place("move", source, destination, true);
+        static_cast<Batch *>(batch)->moves.push_back({source, destination});
+        if (staged)
+            staged(destination);
+        return FsResult::failure(Deferred, QString());
+    }
+    std::unique_ptr<MoveBatch> newMoveBatch() override
+    {
+        return gatherMoves ? std::make_unique<Batch>() : nullptr;
+    }
+    std::vector<FsResult> completeMoves(MoveBatch &batch) override
+    {
+        std::vector<FsResult> results;
+        for (const auto &[source, destination] : static_cast<Batch &>(batch).moves)
+            results.push_back(place("move", source, destination, true));
+        return results;
     }
     // A "lock" failure stands for another pass holding the folder
     // (EWOULDBLOCK) or a file system that refuses the lock.
@@ -119,11 +137,17 @@ public:
     int delayMs = 0;           // of every copy and move
     int leftovers = 0;         // temporary files an interrupted run left
     bool ignoreCase = false;
+    bool gatherMoves = false;
+    std::function<void(const QString &destination)> staged; // a gathered move waits
     // Runs when a copy or move is complete, just before it takes its name.
     std::function<void(const QString &destination)> beforePlacing;
     std::atomic<bool> copying{false};
 
 private:
+    struct Batch : MoveBatch
+    {
+        std::vector<std::pair<QString, QString>> moves;
+    };
     static QString clean(const QString &path) { return QDir::cleanPath(path); }
     static FsResult missing() { return FsResult::failure(ENOENT, "No such file or directory"); }
     // The stored path that path finds, or "" when none.
