@@ -1,10 +1,15 @@
 // The main window at work: scheduler, folder check, settings at start-up and
 // exit, layout. Ticks are driven by calling the handler; nothing waits.
+#include "support/MemoryFileSystem.h"
 #include "support/WindowFixture.h"
+
+#include "dialogs/dlgOptionen.h"
+#include "transfer/EventRounds.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,6 +17,7 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -287,6 +293,114 @@ private slots:
         QCOMPARE(w->List1->count(), 2); // the start line, the result
         QCOMPARE(lastLine(*w), "Result:  0 files");
         QVERIFY(QDir(f.path("dst")).isEmpty());
+    }
+
+    // Locking the controls pushes the focus out of the field it is in; that
+    // is no move of the user's, so the interval is not checked and neither
+    // the title nor the count goes back to waiting.
+    void passStartsWithTheFocusInAField_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("interval") << "interval";
+        QTest::newRow("source folder") << "source";
+    }
+
+    void passStartsWithTheFocusInAField()
+    {
+        QFETCH(QString, field);
+        f.writeJob("Interval=1\n");
+        writeFile(f.path("src/a"), "data");
+        auto w = f.open({"/s"});
+        activate(w.get());
+        (field == "interval" ? static_cast<QWidget *>(w->Combo1->lineEdit()) : w->Text1)
+            ->setFocus();
+        QStringList titles;
+        connect(w.get(), &QWidget::windowTitleChanged, [&](const QString &t) { titles << t; });
+        w->Timer1_Timer();
+        QCOMPARE(titles, (QStringList{"Pallwick Lite - Busy!", "Pallwick Lite - Busy ( 1 file)",
+                                      waiting(1)}));
+        QCOMPARE(w->MinutesElapsed, qint16(0));
+        QCOMPARE(fileBytes(f.path("dst/a")), QByteArray("data"));
+    }
+
+    // Options or About opened during a pass hold it: the file in progress
+    // is finished, no other starts until the dialog closes, a setting saved
+    // there applies from the next file, and Cancel works at once after it.
+    // A pass that falls due while a dialog is open runs.
+    void dialogDuringAPass_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("then"); // what is done as it closes
+        QTest::newRow("About") << "About"
+                               << "";
+        QTest::newRow("Options, free-space check turned on") << "Options"
+                                                             << "check";
+        QTest::newRow("About, then Cancel") << "About"
+                                            << "cancel";
+        QTest::newRow("pass due while About is open") << "About"
+                                                      << "due";
+    }
+
+    void dialogDuringAPass()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, then);
+        MemoryFileSystem fs;
+        const int count = 40;
+        for (int i = 0; i < count; ++i)
+            fs.files[f.path("src/f%1").arg(i, 2, 10, QChar('0'))] = "x";
+        fs.delayMs = 5;
+        fs.freeBytes[f.path("dst")] = 0; // refused wherever the check is made
+        f.fs = &fs;
+        f.writeJob("Interval=1\nCheckDestination=1\nDoActionOnStart=" +
+                   QByteArray(then == "due" ? "0" : "1") + "\n");
+        auto w = f.open();
+        int atOpen = -1, beforeClose = -1;
+        const auto inDialog = [&] {
+            if (then == "due") {
+                QVERIFY(!w->passRunning());
+                w->Timer1_Timer();
+                QVERIFY(!w->passRunning());
+            }
+            atOpen = fs.placed;
+            QTimer::singleShot(20 * EventRounds::IntervalMs, [&] {
+                beforeClose = fs.placed;
+                if (auto *options = w->findChild<dlgOptionen *>()) {
+                    options->findChild<QCheckBox *>("Check4")->setChecked(false);
+                    options->findChild<QPushButton *>("cmdSave")->click();
+                } else {
+                    w->findChild<QDialog *>()->reject();
+                }
+                if (then == "cancel")
+                    w->cmdStopStart->click();
+            });
+        };
+        bool opened = false;
+        QTimer open; // a click while a file is copied, not between two
+        connect(&open, &QTimer::timeout, [&] {
+            if (opened || (then != "due" && fs.placed < 3))
+                return;
+            opened = true;
+            QTimer::singleShot(0, inDialog);
+            (dialog == "About" ? w->cmdInfo : w->cmdOpt)->click();
+        });
+        open.start(1);
+        w->cmdStopStart_Click();
+        if (then == "due")
+            QTRY_VERIFY(opened && beforeClose >= 0);
+        QVERIFY(opened);
+
+        if (then == "due") {
+            QCOMPARE(atOpen, count);
+        } else {
+            QVERIFY2(beforeClose - atOpen <= 1,
+                     qPrintable(QString("%1 files placed while open").arg(beforeClose - atOpen)));
+            if (then == "cancel") // the file that may have started as it closed
+                QVERIFY(fs.placed <= beforeClose + 1);
+            else
+                QCOMPARE(fs.placed.load(), then == "check" ? beforeClose : count);
+        }
+        QCOMPARE(lastLine(*w).startsWith("Result"), then == "cancel");
     }
 
     void saveDecision_data()

@@ -142,6 +142,7 @@ public:
     // Runs when a copy or move is complete, just before it takes its name.
     std::function<void(const QString &destination)> beforePlacing;
     std::atomic<bool> copying{false};
+    std::atomic<int> placed{0}; // files copied or moved, counted as they go
 
 private:
     struct Batch : MoveBatch
@@ -173,6 +174,7 @@ private:
         if (has(destination))
             return FsResult::failure(EEXIST, "File exists");
         files[clean(destination)] = move ? files.take(stored(source)) : files.value(stored(source));
+        ++placed;
         return f;
     }
     FsResult failure(const char *op, const QString &path) const

@@ -39,6 +39,7 @@ struct WindowFixture
         Prompt::setHook({});
         modFolder::setBrowseHook({});
         dir.reset();
+        fs = nullptr;
     }
 
     // Settings with both folders present and the fixture's language.
