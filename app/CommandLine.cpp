@@ -2,11 +2,15 @@
 
 #include "app/OnceRun.h"
 #include "app/frmMain.h"
+#include "platform/StandardOutput.h"
+#include "settings/modGlobal.h"
 
 #include <QApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace CommandLine {
 
@@ -40,6 +44,15 @@ void print(FILE *stream, const QString &text)
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
 }
 
+// What goes to standard output must arrive: a failed write makes the
+// status at least 1.
+int withOutput(const std::function<int(StandardOutput &)> &run)
+{
+    StandardOutput out;
+    const int status = run(out);
+    return out.close() ? status : std::max(status, int(OnceRun::SomeFailed));
+}
+
 } // namespace
 
 QString usage()
@@ -50,23 +63,24 @@ QString usage()
 QString help()
 {
     return usage() +
-           QStringLiteral(
-               "Moves or copies the files of one folder into another, again and again.\n"
-               "\n"
-               "  (nothing)   open the window with the saved job\n"
-               "  /s          open the window and start the saved job\n"
-               "  --once      run one pass of the saved job without a window and exit;\n"
-               "              each log line goes to standard output. Exit status:\n"
-               "              0 every file transferred or kept (or none there),\n"
-               "              1 a file failed or was refused for lack of space, or\n"
-               "                the pass was cancelled (Ctrl+C, SIGTERM),\n"
-               "              2 the job cannot run (no settings file, a folder "
-               "missing)\n"
-               "              3 another pass of this folder is running\n"
-               "  --help      show this help and exit\n"
-               "  --version   show the version and exit\n"
-               "\n"
-               "The job and the options are read from Pallwick.ini beside the program.\n");
+           QStringLiteral("Moves or copies the files of one folder into another, again and again.\n"
+                          "\n"
+                          "  (nothing)   open the window with the saved job\n"
+                          "  /s          open the window and start the saved job\n"
+                          "  --once      run one pass of the saved job without a window and exit;\n"
+                          "              each log line goes to standard output. Exit status:\n"
+                          "              0 every file transferred or kept (or none there),\n"
+                          "              1 a file failed or was refused for lack of space, or\n"
+                          "                the pass was cancelled (Ctrl+C, SIGTERM), or standard\n"
+                          "                output could not be written,\n"
+                          "              2 the job cannot run (no settings file, a folder "
+                          "missing)\n"
+                          "              3 another pass of this folder is running\n"
+                          "  --help      show this help and exit\n"
+                          "  --version   show the version and exit\n"
+                          "\n"
+                          "The job and the options are read from %1.\n")
+               .arg(modGlobal::decideLayout().settingsFile);
 }
 
 std::optional<int> runWithoutWindow(int &argc, char **argv)
@@ -88,16 +102,25 @@ std::optional<int> runWithoutWindow(int &argc, char **argv)
         return std::nullopt; // "/s", nothing, or a text the window ignores
 
     if (own == QStringList{QStringLiteral("--help")} || own == QStringList{QStringLiteral("-h")}) {
-        print(stdout, help());
-        return 0;
+        QCoreApplication app(argc, argv); // where the program is decides the settings file
+        return withOutput([](StandardOutput &out) {
+            out.write(help().toLocal8Bit());
+            return 0;
+        });
     }
     if (own == QStringList{QStringLiteral("--version")}) {
-        print(stdout, QStringLiteral("pallwick " PALLWICK_VERSION "\n"));
-        return 0;
+        return withOutput([](StandardOutput &out) {
+            out.write(QByteArrayLiteral("pallwick " PALLWICK_VERSION "\n"));
+            return 0;
+        });
     }
     if (own == QStringList{QStringLiteral("--once")}) {
         QCoreApplication app(argc, argv);
-        return OnceRun::run();
+        return withOutput([](StandardOutput &out) {
+            OnceRun::Environment environment;
+            environment.out = [&out](const QByteArray &bytes) { out.write(bytes); };
+            return OnceRun::run(environment);
+        });
     }
     const QStringList known = {QStringLiteral("--once"), QStringLiteral("--help"),
                                QStringLiteral("-h"), QStringLiteral("--version")};

@@ -1,8 +1,8 @@
 #include "app/OnceRun.h"
 
 #include "platform/Clock.h"
-#include "platform/FileNames.h"
 #include "platform/PosixFileSystem.h"
+#include "platform/RecordText.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/TrustedFile.h"
 #include "settings/Messages.h"
@@ -38,7 +38,7 @@ int run(const Environment &environment)
     const auto out = environment.out ? environment.out : writerTo(stdout);
     const auto err = environment.err ? environment.err : writerTo(stderr);
     const auto reason = [&err](const QString &text) {
-        err(QByteArrayLiteral("pallwick: ") + FileNames::encode(text) + '\n');
+        err(QByteArrayLiteral("pallwick: ") + RecordText::encode(text) + '\n');
     };
 
     if (!environment.programFolder.isEmpty())
@@ -98,7 +98,7 @@ int run(const Environment &environment)
             });
     }
     host.log().setFinalLineSink([&out, &logFile](const QString &line) {
-        out(FileNames::encode(line) + '\n');
+        out(RecordText::encode(line) + '\n');
         if (logFile)
             logFile->write(line);
     });

@@ -1,11 +1,15 @@
 // The log stays bounded, and the window's list always ends up showing exactly
 // the log's lines, however its updates were batched.
 #include "platform/Clock.h"
+#include "platform/FileNames.h"
+#include "platform/RecordText.h"
 #include "transfer/ActivityLog.h"
 
 #include <QListWidget>
 #include <QTest>
 #include <QTimeZone>
+
+using namespace Qt::StringLiterals;
 
 class ActivityLogTest : public QObject
 {
@@ -20,6 +24,33 @@ class ActivityLogTest : public QObject
     }
 
 private slots:
+    // Standard output and the log file keep one record per line, and no
+    // name sends a terminal an escape sequence; nothing else is changed.
+    void recordText_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("plain") << u"Copied: a b.txt é 😀 C:\\x1b"_s
+                               << "Copied: a b.txt \xc3\xa9 \xf0\x9f\x98\x80 C:\\x1b"_ba;
+        QTest::newRow("newline, return, tab") << u"a\nb\rc\td"_s << "a\\nb\\rc\\td"_ba;
+        QTest::newRow("a faked record") << u"x\n2026-12-07T00:00:00Z fake - Copied: y"_s
+                                        << "x\\n2026-12-07T00:00:00Z fake - Copied: y"_ba;
+        QTest::newRow("escape sequence") << u"\x1b[2Jred"_s << "\\x1b[2Jred"_ba;
+        QTest::newRow("NUL, other C0, DEL")
+            << u"a"_s + QChar(0) + u"b\x01\x1f\x7f"_s << "a\\x00b\\x01\\x1f\\x7f"_ba;
+        QTest::newRow("C1") << u"a\u0080b\u009bc\u009f\u00a0"_s << "a\\x80b\\x9bc\\x9f\xc2\xa0"_ba;
+        // Bytes that are no UTF-8: those of C1 escaped, the others kept.
+        QTest::newRow("C1 byte of a Latin-1 name") << FileNames::decode("a\x9b"
+                                                                        "b\xe9")
+                                                   << "a\\x9bb\xe9"_ba;
+    }
+
+    void recordText()
+    {
+        QFETCH(QString, line);
+        QTEST(RecordText::encode(line), "bytes");
+    }
+
     // The regional short date, a blank and the regional long time, with no
     // trace of the time zone: no bracket, comma or blank left of it.
     void stampWithoutZone_data()

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -127,6 +129,81 @@ private slots:
         const QString stdErr = QString::fromUtf8(process.readAllStandardError());
         QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.startsWith(out), qPrintable(stdOut));
         QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.endsWith(err), qPrintable(stdErr));
+    }
+
+    // A failed write on standard output, also one closed at start, is said
+    // once on standard error and makes the status 1; the pass still does
+    // all its work, and no line lands in a file it opens.
+    void failedWritesOnStandardOutput_data()
+    {
+        QTest::addColumn<QString>("command"); // as a shell runs it
+        QTest::addColumn<QString>("reason");
+        const QString full = QString::fromLocal8Bit(strerror(ENOSPC)),
+                      closed = QString::fromLocal8Bit(strerror(EBADF));
+        QTest::newRow("--once, full disk") << "--once >/dev/full" << full;
+        QTest::newRow("--once, closed") << "--once >&-" << closed;
+        QTest::newRow("--help, closed") << "--help >&-" << closed;
+        QTest::newRow("--version, full disk") << "--version >/dev/full" << full;
+    }
+
+    void failedWritesOnStandardOutput()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reason);
+        writeJob("Action=Copy\n");
+        for (int i = 0; i < 20; ++i)
+            writeFile(path("src/f%1").arg(i), QByteArray::number(i));
+        QProcess process;
+        process.start("/bin/sh", {"-c", "exec \"$0\" " + command, path("prog/pallwick")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),
+                 "pallwick: write error: " + reason + "\n");
+        if (command.startsWith("--once")) {
+            QCOMPARE(entries(path("dst")).size(), 20);
+            for (int i = 0; i < 20; ++i)
+                QCOMPARE(fileBytes(path("dst/f%1").arg(i)), QByteArray::number(i));
+        }
+    }
+
+    // A name with a line break and an escape sequence stays one record, on
+    // standard output and in the log file alike.
+    void controlCharactersInNamesAreEscaped()
+    {
+        writeJob("Action=Copy\nLogFile=1\n");
+        writeFile(path("src/a\nb\x1b[2J"), "1");
+        QProcess process;
+        start(process, {"--once"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray line = " - Copied: a\\nb\\x1b[2J\n";
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY2(out.endsWith(line) && out.count('\n') == 1, out.constData());
+        const QByteArray logged = fileBytes(logFile());
+        QVERIFY2(logged.endsWith(line) && logged.count('\n') == 1, logged.constData());
+    }
+
+    // --help names the settings file that this run reads, beside the
+    // program or, installed, in the user's config folder.
+    void helpNamesTheSettingsFile()
+    {
+        QProcess process;
+        start(process, {"--help"});
+        QVERIFY(process.waitForFinished(20000));
+        QVERIFY(process.readAllStandardOutput().endsWith("read from " + QFile::encodeName(ini()) +
+                                                         ".\n"));
+
+        QVERIFY(QDir().mkpath(path("usr/bin")) && QDir().mkpath(path("usr/share/pallwick/lang")));
+        QVERIFY(QFile::copy(path("prog/pallwick"), path("usr/bin/pallwick")));
+        QVERIFY(QFile::copy(path("prog/lang/English.dat"),
+                            path("usr/share/pallwick/lang/English.dat")));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        process.setProcessEnvironment(env);
+        process.start(path("usr/bin/pallwick"), {"--help"});
+        QVERIFY(process.waitForFinished(20000));
+        QVERIFY(process.readAllStandardOutput().endsWith(
+            "read from " + QFile::encodeName(path("config/pallwick/Pallwick.ini")) + ".\n"));
     }
 
     // Without LogFile=1, so no log file and no folder for it either; the
@@ -401,6 +478,8 @@ private slots:
     {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<QString>("reason");
+        const QString full = QString::fromLocal8Bit(strerror(ENOSPC)),
+                      closed = QString::fromLocal8Bit(strerror(EBADF));
         QTest::newRow("link") << "link"
                               << "Too many levels of symbolic links";
         QTest::newRow("folder of another user") << "folder owner"

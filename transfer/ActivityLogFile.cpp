@@ -1,7 +1,7 @@
 #include "transfer/ActivityLogFile.h"
 
 #include "platform/Clock.h"
-#include "platform/FileNames.h"
+#include "platform/RecordText.h"
 #include "settings/modIniHandler.h"
 
 #include <QDir>
@@ -42,7 +42,7 @@ void ActivityLogFile::write(const QString &line)
 {
     const QDateTime now = m_clock.now();
     const QString stamp = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
-    QByteArray bytes = FileNames::encode(stamp + QLatin1Char(' ') + line);
+    QByteArray bytes = RecordText::encode(stamp + QLatin1Char(' ') + line);
     bytes += '\n';
     {
         std::lock_guard lock(m_mutex);
