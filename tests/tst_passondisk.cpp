@@ -214,11 +214,14 @@ private slots:
                 << QStringList{"--fail", "fsync"} << EIO << move;
             QTest::addRow("%s, close fails", action)
                 << QStringList{"--fail", "close"} << EIO << move;
+            QTest::addRow("%s, folder flush fails", action)
+                << QStringList{"--fail", "fsyncdir"} << EIO << move;
         }
     }
     // Errors that show only when the data is flushed (a full drive, a failing
-    // fsync or close): an error line for each file concerned, its source
-    // stays, and no copy of it is left, whole or short, after a power failure.
+    // fsync, close or folder flush): an error line for each file concerned,
+    // its source stays, and no copy of it is left, whole or short, after a
+    // power failure.
     void flushErrorsOnFuseDestination()
     {
         QFETCH(QStringList, options);

@@ -1,5 +1,6 @@
 #include "platform/FileStamp.h"
 #include "platform/ProfileFile.h"
+#include "support/FuseMount.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -262,6 +263,42 @@ private slots:
             QCOMPARE(fileBytes(file), written);
         }
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Pallwick.ini"});
+    }
+
+    // Errors that only the flush or the close of the file reports, as on a
+    // FUSE or network drive: the write says it failed, and the file keeps
+    // its old content, whether it is replaced or, having a second name,
+    // rewritten in place (except where only the close after the flush of
+    // the new content failed: the bytes are then in place).
+    void flushAndCloseErrors_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<bool>("hardLinked");
+        for (const char *failing : {"fsync", "close"})
+            for (const bool hardLinked : {false, true})
+                QTest::addRow("%s fails, %s", failing, hardLinked ? "in place" : "replaced")
+                    << QString(failing) << hardLinked;
+    }
+    void flushAndCloseErrors()
+    {
+        QFETCH(QString, failing);
+        QFETCH(bool, hardLinked);
+        const QByteArray old = "[s]\nk=old\n";
+        QVERIFY(QDir().mkpath(path("backing")));
+        writeFile(path("backing/Pallwick.ini"), old);
+        if (hardLinked)
+            QCOMPARE(::link(QFile::encodeName(path("backing/Pallwick.ini")),
+                            QFile::encodeName(path("backing/other"))),
+                     0);
+        const auto removeBacking = qScopeGuard([&] { QDir(path("backing")).removeRecursively(); });
+        FuseMount fs("volatile_fs.py", {"--fail", failing}, path("backing"), path("fuse"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
+        QVERIFY(!ProfileFile::write(path("fuse/Pallwick.ini"), "s", "k", "new"));
+        const bool placed = hardLinked && failing == "close";
+        QCOMPARE(fileBytes(path("fuse/Pallwick.ini")), placed ? "[s]\nk=new\n" : old);
+        QCOMPARE(QDir(path("fuse")).entryList(QDir::Files | QDir::Hidden).size(),
+                 hardLinked ? 2 : 1);
     }
 
     // The stamp that decides whether a setting must be read again sees a

@@ -9,6 +9,7 @@ Options:
   --capacity BYTES  an fsync that would make BACKING hold more fails ENOSPC
   --fail fsync      every fsync fails with EIO
   --fail close      every close (FUSE flush) fails with EIO
+  --fail fsyncdir   every fsync of a folder fails with EIO
   --delay-ms N      every fsync takes N ms more, as a slow drive's does
 No unnamed temporary files, no syncfs, as on most such file systems.
 Usage: volatile_fs.py [options] BACKING MOUNTPOINT (runs in the foreground).
@@ -146,6 +147,11 @@ class Volatile(Operations):
     def release(self, path, fh):
         os.close(fh)
 
+    def fsyncdir(self, path, datasync, fh):
+        if self.fail == 'fsyncdir':
+            raise FuseOSError(errno.EIO)
+        return 0
+
     def fsync(self, path, datasync, fh):
         if self.delay:
             time.sleep(self.delay / 1000)
@@ -167,7 +173,7 @@ class Volatile(Operations):
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--capacity', type=int)
-    parser.add_argument('--fail', choices=['fsync', 'close'])
+    parser.add_argument('--fail', choices=['fsync', 'close', 'fsyncdir'])
     parser.add_argument('--delay-ms', type=int, default=0)
     parser.add_argument('backing')
     parser.add_argument('mountpoint')
