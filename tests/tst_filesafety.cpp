@@ -1,5 +1,6 @@
 #include "platform/CopyProgress.h"
 #include "platform/PosixFileSystem.h"
+#include "support/FuseMount.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -121,6 +122,48 @@ private slots:
         QCOMPARE(result.error, PosixFileSystem::SourceChangedError);
         QVERIFY(!duringCopy);
         QCOMPARE(fileBytes(source), now);
+        QCOMPARE(entries("dst"), QStringList());
+    }
+
+    // A source on a drive that keeps no change time (sshfs shows the
+    // modification time in its place): growth that leaves the time alone, and
+    // another file of the same size and time renamed into its place, still
+    // keep it from being deleted after its move.
+    void changedSourceOnADriveWithoutChangeTimes_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("appended") << "appended";
+        QTest::newRow("replaced alike") << "replaced alike";
+    }
+    void changedSourceOnADriveWithoutChangeTimes()
+    {
+        QFETCH(QString, change);
+        FuseMount fs("volatile_fs.py", {"--no-ctime"}, path("src/backing"), path("fuse"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
+        const QString source = path("fuse/file");
+        const QByteArray content(300000, 'a'), other(300000, 'b');
+        writeFile(source, content);
+        struct stat listed = {};
+        QCOMPARE(::stat(QFile::encodeName(source), &listed), 0);
+        const struct timespec times[2] = {listed.st_atim, listed.st_mtim};
+        // Written through the drive, which keeps new data to itself until
+        // fsync: its backing folder, and so the file's time, stay as they are.
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step != PosixFileSystem::Step::FolderSynced)
+                return;
+            if (change == "appended") {
+                QFile file(source);
+                QVERIFY(file.open(QIODevice::Append) && file.write("more") == 4);
+                return;
+            }
+            writeFile(path("fuse/other"), other);
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path("fuse/other")), times, 0), 0);
+            QCOMPARE(::rename(QFile::encodeName(path("fuse/other")), QFile::encodeName(source)), 0);
+        });
+        QCOMPARE(m_fs.moveFile(source, path("dst/file")).error,
+                 PosixFileSystem::SourceChangedError);
+        QCOMPARE(fileBytes(source), change == "appended" ? content + "more" : other);
         QCOMPARE(entries("dst"), QStringList());
     }
 

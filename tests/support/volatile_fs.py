@@ -11,6 +11,8 @@ Options:
   --fail close      every close (FUSE flush) fails with EIO
   --fail fsyncdir   every fsync of a folder fails with EIO
   --delay-ms N      every fsync takes N ms more, as a slow drive's does
+  --no-ctime        the modification time stands in for the change time, as
+                    on sshfs (SFTP knows no change time)
 No unnamed temporary files, no syncfs, as on most such file systems.
 Usage: volatile_fs.py [options] BACKING MOUNTPOINT (runs in the foreground).
 """
@@ -28,8 +30,9 @@ POWER_OFF = '/.power-off'
 
 
 class Volatile(Operations):
-    def __init__(self, root, capacity, fail, delay):
+    def __init__(self, root, capacity, fail, delay, no_ctime=False):
         self.root = root
+        self.no_ctime = no_ctime
         self.capacity = capacity
         self.fail = fail
         self.delay = delay
@@ -60,6 +63,8 @@ class Volatile(Operations):
             'st_uid', 'st_ino')}
         if st.st_ino in self.dirty:
             attrs['st_size'] = len(self.dirty[st.st_ino])
+        if self.no_ctime:
+            attrs['st_ctime'] = attrs['st_mtime']
         return attrs
 
     def readdir(self, path, fh):
@@ -175,9 +180,11 @@ if __name__ == '__main__':
     parser.add_argument('--capacity', type=int)
     parser.add_argument('--fail', choices=['fsync', 'close', 'fsyncdir'])
     parser.add_argument('--delay-ms', type=int, default=0)
+    parser.add_argument('--no-ctime', action='store_true')
     parser.add_argument('backing')
     parser.add_argument('mountpoint')
     args = parser.parse_args()
-    FUSE(Volatile(os.path.abspath(args.backing), args.capacity, args.fail, args.delay_ms),
+    FUSE(Volatile(os.path.abspath(args.backing), args.capacity, args.fail, args.delay_ms,
+                  args.no_ctime),
          args.mountpoint, foreground=True, nothreads=True, use_ino=True, hard_remove=True,
          big_writes=True, max_write=131072)
