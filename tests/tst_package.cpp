@@ -140,10 +140,14 @@ private slots:
 
         const QString help = run(root("/usr/bin/pallwick"), {"--help"}, &status);
         QCOMPARE(status, 0);
+        // The options are in the usage line and at the start of the lines
+        // that list them; elsewhere a path may look like one.
         const QRegularExpression option("(?<![\\w-])(--?[a-z][a-z-]*|/[a-z])\\b");
         QStringList options, missing;
-        for (auto m = option.globalMatch(help); m.hasNext();)
-            options << m.next().captured(1);
+        for (const QString &line : help.split('\n'))
+            if (line.startsWith("Usage:") || QRegularExpression("^  [-/]").match(line).hasMatch())
+                for (auto m = option.globalMatch(line); m.hasNext();)
+                    options << m.next().captured(1);
         options.removeDuplicates();
         QVERIFY2(options.contains("--once") && options.contains("/s"), qPrintable(help));
         for (const QString &name : options)
