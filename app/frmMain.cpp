@@ -283,8 +283,8 @@ void frmMain::LoadLanguage()
 void frmMain::LoadSettings()
 {
     FillIntervalList();
-    Text1->setText(ReadIni(Options, QStringLiteral("From"), QString(), modIniHandler::PathSize));
-    Text2->setText(ReadIni(Options, QStringLiteral("To"), QString(), modIniHandler::PathSize));
+    Text1->setText(ReadIniPath(Options, QStringLiteral("From")));
+    Text2->setText(ReadIniPath(Options, QStringLiteral("To")));
 
     const QString action = ReadIni(Options, QStringLiteral("Action"), QStringLiteral("Copy"), 256);
     if (action == QLatin1String("Copy"))

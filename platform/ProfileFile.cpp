@@ -1,5 +1,7 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
 #include <QList>
 #include <QRandomGenerator>
@@ -267,7 +269,9 @@ QByteArray encoded(const Document &doc)
 {
     QByteArray bytes;
     for (const Line &line : doc.lines)
-        bytes += (line.latin1 ? line.text.toLatin1() : line.text.toUtf8()) + line.eol.toLatin1();
+        // A path read from a line that is not UTF-8 carries its bytes escaped.
+        bytes += (line.latin1 ? line.text.toLatin1() : FileNames::encode(line.text)) +
+                 line.eol.toLatin1();
     return bytes;
 }
 
@@ -391,6 +395,21 @@ QString read(const QString &file, const QString &section, const QString &key, co
             return cut(valueOf(doc.lines[at.key].text, at.valueAt), size);
     }
     return cut(withoutTrailingBlanks(def), size);
+}
+
+QString readPath(const QString &file, const QString &section, const QString &key, int size)
+{
+    Document doc;
+    if (load(file, doc) == Load::Ok) {
+        const Location at = locate(doc, section, key);
+        if (at.key >= 0) {
+            const Line &line = doc.lines[at.key];
+            const QString value = valueOf(line.text, at.valueAt);
+            // The Latin-1 reading holds every byte as it was.
+            return cut(line.latin1 ? FileNames::decode(value.toLatin1()) : value, size);
+        }
+    }
+    return {};
 }
 
 bool write(const QString &file, const QString &section, const QString &key,

@@ -17,6 +17,12 @@ constexpr qsizetype MaxFileSize = 1024 * 1024;
 QString read(const QString &file, const QString &section, const QString &key, const QString &def,
              int size);
 
+// As read(), for a value that is a file or folder path: where its line is
+// not valid UTF-8, the value keeps the line's bytes in the form of FileNames,
+// so the path names the folder whose name those bytes are, and write() puts
+// the same bytes back.
+QString readPath(const QString &file, const QString &section, const QString &key, int size);
+
 // Sets key in section to value, creating file and section as needed; every
 // other byte of the file stays. Atomic where the folder takes a new file: a
 // failed write leaves the old file. Where it does not, and for a file with

@@ -6,8 +6,8 @@ SavedJob SavedJob::read()
 {
     const QString options = QStringLiteral("Options");
     SavedJob job;
-    job.source = ReadIni(options, QStringLiteral("From"), QString(), modIniHandler::PathSize);
-    job.destination = ReadIni(options, QStringLiteral("To"), QString(), modIniHandler::PathSize);
+    job.source = ReadIniPath(options, QStringLiteral("From"));
+    job.destination = ReadIniPath(options, QStringLiteral("To"));
     const QString action = ReadIni(options, QStringLiteral("Action"), QStringLiteral("Copy"), 256);
     if (action == QLatin1String("Copy"))
         job.move = false;

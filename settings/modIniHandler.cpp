@@ -22,6 +22,11 @@ QString ReadIni(const QString &section, const QString &key, const QString &def, 
     return ProfileFile::read(usable(modGlobal::IniFile), section, key, def, size);
 }
 
+QString ReadIniPath(const QString &section, const QString &key)
+{
+    return ProfileFile::readPath(usable(modGlobal::IniFile), section, key, PathSize);
+}
+
 void WriteIni(const QString &section, const QString &key, const QString &value)
 {
     // An installed program's settings folder appears with the first value.

@@ -604,6 +604,25 @@ private slots:
         QCOMPARE(o.out.size(), 1);
         QVERIFY2(!o.out[0].contains("Planted"), qPrintable(o.out[0]));
     }
+
+    // A folder path that is not UTF-8 names the folder of exactly its bytes,
+    // not the one its Latin-1 reading names, which is there as well.
+    void pathKeepsItsBytes()
+    {
+        const QByteArray bytes = QFile::encodeName(m_dir->path()) + "/caf\xE9";
+        const QByteArray latin1Reading = QFile::encodeName(m_dir->path()) + "/caf\xC3\xA9";
+        for (const QByteArray &folder : {bytes, latin1Reading}) {
+            QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+            const QByteArray file = folder + (folder == bytes ? "/right" : "/wrong");
+            const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0 && ::close(fd) == 0);
+        }
+        writeFile(ini(), "[Options]\nLanguage=English\nAction=Copy\nFrom=" + bytes +
+                             "\nTo=" + path("dst").toUtf8() + "\n");
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 0);
+        QCOMPARE(entries(path("dst")), QStringList{"right"});
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -4,6 +4,7 @@
 // the job it saved.
 #include "support/WindowFixture.h"
 
+#include "platform/FileNames.h"
 #include "settings/SavedJob.h"
 #include "transfer/ActivityLogFile.h"
 
@@ -177,6 +178,22 @@ private slots:
         QVERIFY(!w->Check2->isChecked());
         w->SaveSettings();
         QCOMPARE(f.settings(), before);
+    }
+
+    // The window keeps the bytes of a path line that is not UTF-8: it checks
+    // the folder of those bytes and writes them back unchanged.
+    void pathKeepsItsBytes()
+    {
+        const QByteArray bytes = QFile::encodeName(f.path("caf")) + "\xE9";
+        QCOMPARE(::mkdir(bytes.constData(), 0755), 0);
+        const QByteArray line = "\nFrom=" + bytes + "\n";
+        writeFile(f.ini(),
+                  "[Options]\nLanguage=English" + line + "To=" + f.path("dst").toUtf8() + "\n");
+        auto w = open();
+        QCOMPARE(FileNames::encode(w->Text1->text()), bytes);
+        QVERIFY(w->cmdStopStart->isEnabled()); // both folders exist
+        w->SaveSettings();
+        QVERIFY2(f.settings().contains(line), f.settings().constData());
     }
 };
 
