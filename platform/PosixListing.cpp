@@ -71,7 +71,10 @@ FsValue<int> PosixFileSystem::removeLeftoverTemporaries(const QString &folder)
             continue;
         Fd temp(::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
-        if (!temp.valid() || ::fstat(temp.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        // Only our own: in a shared folder another user's file of this name
+        // is theirs to keep, whatever it is.
+        if (!temp.valid() || ::fstat(temp.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
             continue;
         // A copy under way holds the lock: its file stays.
         if (::flock(temp.get(), LOCK_EX | LOCK_NB) != 0)
