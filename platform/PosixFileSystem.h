@@ -49,7 +49,8 @@ public:
         FileSynced,   // the staged copy is durable
         Staged,       // the copy is complete, not yet under its final name
         FolderSynced, // the new name is on disk
-        SourceDeleted
+        SourceDeleted,
+        Renaming // a move within one file system checked its source and renames it now
     };
     using StepHook = std::function<void(Step step, const QByteArray &path)>;
     // Test seams: watch the steps; turn the unnamed temporary files off (or

@@ -99,6 +99,11 @@ using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
 // A folder opened for listing; empty, with errno set, on failure.
 Folder openFolder(const QByteArray &path);
 
+// False when path is a file that the latest listing of its folder saw as
+// another file (another device or inode); true where the listing knows
+// nothing about it.
+bool asListed(const QByteArray &path, const struct stat &st);
+
 // Set by tests only.
 extern PosixFileSystem::StepHook stepHook;
 // Cleared for good once the destination's file system refuses unnamed

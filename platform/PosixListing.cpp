@@ -3,6 +3,10 @@
 #include "platform/PosixInternals.h"
 #include "platform/PosixStagedFile.h"
 
+#include <QHash>
+
+#include <mutex>
+
 #include <fcntl.h>
 #include <sys/file.h>
 
@@ -20,6 +24,39 @@ Folder openFolder(const QByteArray &path)
     return dir;
 }
 
+namespace {
+
+// The files of the latest listing, so that a move can tell the file it
+// listed from one put under its name since.
+struct Listing
+{
+    QByteArray folder;
+    dev_t device = 0;
+    QHash<QByteArray, ino_t> inodes;
+};
+std::mutex listingMutex;
+Listing latestListing;
+
+QByteArray withoutTrailingSlash(QByteArray folder)
+{
+    while (folder.size() > 1 && folder.endsWith('/'))
+        folder.chop(1);
+    return folder;
+}
+
+} // namespace
+
+bool asListed(const QByteArray &path, const struct stat &st)
+{
+    const QByteArray folder = folderOf(path);
+    std::lock_guard lock(listingMutex);
+    if (folder != latestListing.folder)
+        return true;
+    const auto listed = latestListing.inodes.constFind(path.sliced(path.lastIndexOf('/') + 1));
+    return listed == latestListing.inodes.cend() ||
+           (st.st_dev == latestListing.device && st.st_ino == *listed);
+}
+
 } // namespace posixfs
 
 using namespace posixfs;
@@ -32,6 +69,8 @@ FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) cons
     const int fd = ::dirfd(dir.get());
 
     QStringList names;
+    Listing listing;
+    ino_t dotInode = 0;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir.get());
@@ -40,8 +79,11 @@ FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) cons
                 return FsValue<QStringList>::failed(lastError());
             break;
         }
-        if (entry->d_name[0] == '.') // hidden, and the . and .. entries
+        if (entry->d_name[0] == '.') { // hidden, and the . and .. entries
+            if (entry->d_name[1] == '\0')
+                dotInode = entry->d_ino;
             continue;
+        }
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat st;
@@ -49,8 +91,24 @@ FsValue<QStringList> PosixFileSystem::listPlainFiles(const QString &folder) cons
             regular =
                 ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         }
-        if (regular)
+        if (regular) {
             names << FileNames::decode(QByteArray(entry->d_name));
+            listing.inodes.insert(QByteArray(entry->d_name), entry->d_ino);
+        }
+    }
+    // The inodes in the folder's entries are the files' own where the
+    // folder's own entry agrees with it (not on every FUSE or overlay file
+    // system); elsewhere a move checks the type alone.
+    struct stat self;
+    if (::fstat(fd, &self) == 0 && self.st_ino == dotInode) {
+        listing.folder = withoutTrailingSlash(encoded(folder));
+        listing.device = self.st_dev;
+    } else {
+        listing.inodes.clear();
+    }
+    {
+        std::lock_guard lock(listingMutex);
+        latestListing = std::move(listing);
     }
     return FsValue<QStringList>::of(names);
 }

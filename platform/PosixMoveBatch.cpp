@@ -1,6 +1,7 @@
 #include "platform/PosixFileSystem.h"
 
 #include "platform/PosixDurability.h"
+#include "platform/PosixHeldFolders.h"
 #include "platform/PosixInternals.h"
 #include "platform/PosixStagedFile.h"
 
@@ -246,6 +247,41 @@ FsResult finishOrDefer(std::unique_ptr<PendingMove> move, PosixMoveBatch *batch)
     return move->result;
 }
 
+FsResult notRegularFile()
+{
+    return FsResult::failure(EINVAL, QStringLiteral("Not a regular file"));
+}
+
+// A rename moves whatever stands under the name at that instant, and in a
+// folder others may write (a 1777 drop) that can be a link, a FIFO or a
+// folder put there after the listing. So the name must hold the regular file
+// the listing saw right before the rename, and the moved entry is looked at
+// again right after it: anything else goes back, never replacing what took
+// its place meanwhile. What stays racy is the instant between the rename and
+// the look after it, when the foreign entry stands in the destination; it
+// never gets written to or read through, and a link or a FIFO grants nothing
+// that its owner could not reach without it.
+FsResult checkedSource(const QByteArray &path, struct stat &st)
+{
+    const At where = at(path);
+    if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return lastError();
+    if (!S_ISREG(st.st_mode) || !asListed(path, st))
+        return notRegularFile();
+    return FsResult::success();
+}
+
+FsResult checkMoved(const QByteArray &from, const QByteArray &to, const struct stat &checked)
+{
+    const At where = at(to);
+    struct stat st;
+    if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_dev == checked.st_dev && st.st_ino == checked.st_ino)
+        return FsResult::success();
+    (void)renameNoReplace(to, from);
+    return notRegularFile();
+}
+
 } // namespace
 
 FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination,
@@ -270,10 +306,13 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
 {
     const QByteArray from = encoded(source);
     const QByteArray to = encoded(destination);
-    // The no-replace rename reports an existing destination (EEXIST) and a
-    // missing source (ENOENT) by itself.
+    struct stat checked;
+    if (const FsResult result = checkedSource(from, checked); !result.ok())
+        return result;
+    reached(PosixFileSystem::Step::Renaming, from);
+    // The no-replace rename reports an existing destination (EEXIST) by itself.
     if (renameNoReplace(from, to) == 0)
-        return FsResult::success();
+        return checkMoved(from, to, checked);
     if (errno != EXDEV)
         return lastError();
     // Across file systems the kernel answers EXDEV before it looks at the

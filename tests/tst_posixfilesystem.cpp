@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/file.h>
@@ -162,6 +164,51 @@ private slots:
         QCOMPARE(m_fs.moveFile(path("a b"), path("dst/report")).error, EEXIST);
         QCOMPARE(entries(path("dst")), (QStringList{"a b", "report"}));
         QCOMPARE(fileBytes(path("a b")), QByteArray("new"));
+    }
+
+    // A move within one file system renames only the regular file it listed:
+    // with a link, a FIFO, a folder or another file's hard link put under
+    // its name after the listing, or between its check and the rename,
+    // nothing moves and the name keeps what was put there.
+    void moveRenamesOnlyWhatItListed_data()
+    {
+        QTest::addColumn<QString>("swap");
+        QTest::addColumn<bool>("atRename");
+        for (const char *swap : {"link", "fifo", "folder", "other file"}) {
+            QTest::addRow("%s after the listing", swap) << swap << false;
+            QTest::addRow("%s at the rename", swap) << swap << true;
+        }
+    }
+    void moveRenamesOnlyWhatItListed()
+    {
+        QFETCH(QString, swap);
+        QFETCH(bool, atRename);
+        writeFile(path("secret"), "secret");
+        QVERIFY(m_fs.listPlainFiles(path("src")).value.contains("file"));
+        const QByteArray name = enc(path("src/file")), secret = enc(path("secret"));
+        const std::map<QString, mode_t> types = {
+            {"link", S_IFLNK}, {"fifo", S_IFIFO}, {"folder", S_IFDIR}, {"other file", S_IFREG}};
+        const auto swapIn = [&] {
+            QCOMPARE(::rename(name.constData(), enc(path("aside")).constData()), 0);
+            const int made = swap == "link"     ? ::symlink(secret.constData(), name.constData())
+                             : swap == "fifo"   ? ::mkfifo(name.constData(), 0644)
+                             : swap == "folder" ? ::mkdir(name.constData(), 0755)
+                                                : ::link(secret.constData(), name.constData());
+            QCOMPARE(made, 0);
+        };
+        if (atRename)
+            PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+                if (step == PosixFileSystem::Step::Renaming)
+                    swapIn();
+            });
+        else
+            swapIn();
+        const FsResult moved = m_fs.moveFile(path("src/file"), path("dst/file"));
+        QCOMPARE(moved.description, QString("Not a regular file"));
+        QCOMPARE(entries(path("dst")), QStringList());
+        QCOMPARE(statOf(name).st_mode & S_IFMT, types.at(swap));
+        QCOMPARE(fileBytes(path("aside")), QByteArray("content"));
+        QCOMPARE(fileBytes(path("secret")), QByteArray("secret"));
     }
 
     // A copy killed half-way leaves no named file where unnamed temporaries
@@ -336,7 +383,9 @@ private slots:
             writeFile(path(name), name);
         QByteArray steps; // F: file synced, S: staged, D: folder synced, X: source deleted
         PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &file) {
-            steps += "FSDX"[int(step)];
+            if (step !=
+                PosixFileSystem::Step::Renaming) // before any rename, not a step of the copy
+                steps += "FSDX"[int(step)];
             if (step == PosixFileSystem::Step::FileSynced && file.endsWith("/changes"))
                 writeFile(path("changes"), "changed after its copy");
             if (step == PosixFileSystem::Step::FolderSynced)
