@@ -69,7 +69,8 @@ public:
     // Copies source to destination. Never replaces anything: when the name is
     // taken at the moment the complete copy is put in place, it fails with
     // EEXIST and the copy is discarded. Never leaves a partial file. Keeps
-    // modification time and permission bits.
+    // modification time and permission bits, and owner and group where the
+    // process may set them (as cp -p; a move across file systems as mv).
     // The copy is durable before it gets its name.
     // With admit, the copy asks it, with the source's size, before it writes
     // anything, and answers NotAdmitted when it says no.

@@ -143,6 +143,29 @@ FsResult StagedFile::link(const QByteArray &destination)
     return FsResult::success();
 }
 
+namespace {
+
+// Owner and group as mv and cp -p leave them: the source's where this process
+// may set them (root; for others a group they belong to), else the defaults
+// (this user, and the group the folder gives, a setgid folder's own). Set
+// before the permission bits, so no group ever holds bits meant for another;
+// a group other than the source's gets no more than everybody else has, so
+// a setgid folder's group cannot read a copy of a 0600 or 0640 file. Returns
+// the permission bits the copy is to have.
+mode_t takeOwner(int fd, const struct stat &source)
+{
+    mode_t mode = source.st_mode & 0777;
+    const uid_t owner = ::geteuid() == 0 ? source.st_uid : uid_t(-1);
+    if (::fchown(fd, owner, source.st_gid) == 0)
+        return mode;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_gid != source.st_gid)
+        mode &= ~(S_IRWXG & ~((mode & S_IRWXO) << 3));
+    return mode;
+}
+
+} // namespace
+
 FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
                    StagedFile &staged, struct stat &copied, Flush flush,
                    const FileSystem::Admission &admit)
@@ -168,7 +191,8 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
     result = copyContent(in.get(), staged.fd(), before);
     if (!result.ok())
         return result;
-    if (!staged.modeSet() && ::fchmod(staged.fd(), before.st_mode & 0777) != 0)
+    const mode_t mode = takeOwner(staged.fd(), before);
+    if ((!staged.modeSet() || mode != (before.st_mode & 0777)) && ::fchmod(staged.fd(), mode) != 0)
         return lastError();
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     if (::futimens(staged.fd(), times) != 0)

@@ -4,14 +4,17 @@
 #include "support/TestFiles.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // What no ordinary run shows: a source that changes while or after it is
@@ -192,8 +195,11 @@ private slots:
         writeFile(path("src/file"), "mine");
         writeFile(path("dst/file"), "theirs");
         QByteArray steps;
-        PosixFileSystem::setStepHook(
-            [&](PosixFileSystem::Step step, const QByteArray &) { steps += "FSDX"[int(step)]; });
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step !=
+                PosixFileSystem::Step::Renaming) // before any rename, not a step of the copy
+                steps += "FSDX"[int(step)];
+        });
         const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
         QCOMPARE(m_fs.moveFile(path("src/file"), path("dst/file"), batch.get()).error, EEXIST);
         QCOMPARE(m_fs.moveFile(path("src/file"), path("dst/file")).error, EEXIST);
@@ -214,6 +220,66 @@ private slots:
             QSKIP("these mounts number their files differently");
         QVERIFY(!m_fs.sameFile(path("src/a"), path("dst/b")));
         QVERIFY(m_fs.sameFile(path("src/a"), path("src/../src/a")));
+    }
+
+    // Owner and group follow mv and cp -p: run as root, a move and a copy to
+    // another file system keep the source's, also in a setgid folder. A user
+    // who may not set the source's group gets the setgid folder's, whose
+    // members then get no more than everybody else.
+    void ownerAndGroupAsMvKeepsThem()
+    {
+        if (::geteuid() != 0)
+            QSKIP("files of another user need root");
+        const auto ownership = [this](const QString &file) {
+            struct stat st = {};
+            ::lstat(QFile::encodeName(path(file)).constData(), &st);
+            return QString::asprintf("%u %u %o", st.st_uid, st.st_gid, st.st_mode & 07777);
+        };
+        const auto plant = [this](const QString &file, gid_t group, mode_t mode) {
+            writeFile(path(file), "x");
+            const QByteArray name = QFile::encodeName(path(file));
+            QVERIFY(::chown(name.constData(), 65534, group) == 0 &&
+                    ::chmod(name.constData(), mode) == 0);
+        };
+        const QByteArray setgid = QFile::encodeName(path("dst/setgid"));
+        QVERIFY(::mkdir(setgid.constData(), 0777) == 0 &&
+                ::chown(setgid.constData(), 0, 4242) == 0 &&
+                ::chmod(setgid.constData(), 02777) == 0);
+        for (const QString folder : {"dst", "dst/setgid"}) {
+            for (const mode_t mode : {0600, 0640}) {
+                for (const bool move : {true, false}) {
+                    const QString name =
+                        QString("/%1-%2").arg(move ? "moved" : "copied").arg(mode, 0, 8);
+                    plant("src" + name, 65534, mode);
+                    plant("src" + name + ".peer", 65534, mode);
+                    const FsResult done =
+                        move ? m_fs.moveFile(path("src" + name), path(folder + name))
+                             : m_fs.copyFile(path("src" + name), path(folder + name));
+                    QVERIFY2(done.ok(), qPrintable(done.description));
+                    const QStringList peer = {path("src" + name + ".peer"),
+                                              path(folder + name + ".peer")};
+                    QCOMPARE(QProcess::execute(move ? "mv" : "cp",
+                                               move ? peer : QStringList{"-p"} + peer),
+                             0);
+                    QCOMPARE(ownership(folder + name), ownership(folder + name + ".peer"));
+                    QCOMPARE(ownership(folder + name), QString("65534 65534 %1").arg(mode, 0, 8));
+                }
+            }
+        }
+        plant("src/narrowed", 4343, 0640);
+        QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0711), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const bool asUser =
+                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            ::_exit(asUser && m_fs.copyFile(path("src/narrowed"), path("dst/setgid/narrowed")).ok()
+                        ? 0
+                        : 1);
+        }
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(status, 0);
+        QCOMPARE(ownership("dst/setgid/narrowed"), QString("65534 4242 600"));
     }
 };
 
