@@ -88,6 +88,15 @@ public:
     virtual FsResult moveFile(const QString &source, const QString &destination,
                               MoveBatch *batch = nullptr) = 0;
     static constexpr int Deferred = -1;
+    // Puts a copy of source (with move: source itself) in the place of the
+    // entry named exactly destination, in one atomic step: the new file is
+    // complete and durable before one rename puts it over that entry, so the
+    // name holds the old file or the new one at every moment, also when the
+    // program is killed. When source is missing or changes meanwhile, or
+    // anything fails, the old file stays. Across file systems a moved source
+    // is deleted only after that, and only when it did not change. The caller
+    // decides that the entry is the one to replace (its exact name).
+    virtual FsResult replaceFile(const QString &source, const QString &destination, bool move) = 0;
     // A batch for moveFile, or none where moves are not gathered.
     virtual std::unique_ptr<MoveBatch> newMoveBatch() { return nullptr; }
     // Finishes the deferred copies and moves of batch: the results in the

@@ -25,6 +25,7 @@ public:
                       const Admission &admit = {}, MoveBatch *batch = nullptr) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
+    FsResult replaceFile(const QString &source, const QString &destination, bool move) override;
     std::unique_ptr<MoveBatch> newMoveBatch() override;
     std::vector<FsResult> completeMoves(MoveBatch &batch) override;
     FsValue<int> removeLeftoverTemporaries(const QString &folder) override;

@@ -26,6 +26,7 @@ struct PendingMove
     QByteArray source;
     QByteArray destination;
     bool keepSource = false; // a copy
+    bool replace = false;    // puts the copy over the entry of that name
     StagedFile staged;
     std::optional<StagedFile> fallback;
     struct stat copied;
@@ -154,6 +155,19 @@ FsResult stagePending(PendingMove &move, PosixMoveBatch *batch,
     return result;
 }
 
+// Success when the source of a move is still the file it was copied from,
+// in the state it was copied in.
+FsResult sourceAsCopied(const PendingMove &move)
+{
+    struct stat now;
+    if (::lstat(move.source.constData(), &now) != 0)
+        return lastError();
+    if (now.st_dev != move.copied.st_dev || now.st_ino != move.copied.st_ino ||
+        !sameContentState(now, move.copied))
+        return sourceChanged();
+    return FsResult::success();
+}
+
 // Makes the staged copies durable: one syncfs() per folder where the file
 // system is trusted with it, an fsync() of each file everywhere else (done
 // by the writeback thread where it could), nothing in memory.
@@ -191,19 +205,26 @@ void completeStaged(const std::vector<PendingMove *> &staged)
     syncStaged(staged);
     QList<QByteArray> folders;
     for (PendingMove *move : staged) {
+        // A replaced file cannot be had back: a moved source must still be
+        // as it was copied before its copy takes the old file's place.
+        if (move->result.ok() && move->replace && !move->keepSource)
+            move->result = sourceAsCopied(*move);
         if (!move->result.ok())
             continue;
-        reached(PosixFileSystem::Step::Staged, move->destination);
-        move->result = move->staged.place(move->destination);
+        const auto name = [&](StagedFile &file) {
+            reached(PosixFileSystem::Step::Staged, move->destination);
+            return move->replace ? file.replace(move->destination) : file.place(move->destination);
+        };
+        move->result = name(move->staged);
         if (!move->result.ok() && move->staged.unnamed() && namingUnsupported(move->result.error)) {
             unnamedUsable = false;
             move->fallback.emplace();
             move->result = stageCopy(move->source, folderOf(move->destination), false,
                                      *move->fallback, move->copied, Flush::Wait);
-            if (move->result.ok()) {
-                reached(PosixFileSystem::Step::Staged, move->destination);
-                move->result = move->fallback->place(move->destination);
-            }
+            if (move->result.ok() && move->replace && !move->keepSource)
+                move->result = sourceAsCopied(*move);
+            if (move->result.ok())
+                move->result = name(*move->fallback);
         }
         move->placed = move->result.ok();
         if (move->placed && !folders.contains(folderOf(move->destination)))
@@ -219,18 +240,15 @@ void completeStaged(const std::vector<PendingMove *> &staged)
         if (!move->placed)
             continue;
         if (move->result.ok() && !move->keepSource) {
-            struct stat now;
-            if (::lstat(move->source.constData(), &now) != 0)
+            move->result = sourceAsCopied(*move);
+            if (move->result.ok() && ::unlink(move->source.constData()) != 0)
                 move->result = lastError();
-            else if (now.st_dev != move->copied.st_dev || now.st_ino != move->copied.st_ino ||
-                     !sameContentState(now, move->copied))
-                move->result = sourceChanged();
-            else if (::unlink(move->source.constData()) != 0)
-                move->result = lastError();
-            else
+            if (move->result.ok())
                 reached(PosixFileSystem::Step::SourceDeleted, move->source);
         }
-        if (!move->result.ok())
+        // A copy put in place of an old file stays: taking it back would
+        // leave neither. Its source stays too.
+        if (!move->result.ok() && !move->replace)
             ::unlink(move->destination.constData());
     }
 }
@@ -329,6 +347,29 @@ FsResult PosixFileSystem::moveFile(const QString &source, const QString &destina
     if (!result.ok())
         return result;
     return finishOrDefer(std::move(move), pending);
+}
+
+FsResult PosixFileSystem::replaceFile(const QString &source, const QString &destination, bool move)
+{
+    const QByteArray from = encoded(source);
+    const QByteArray to = encoded(destination);
+    // On one file system a move is one rename over the old entry.
+    if (move) {
+        const At a = at(from), b = at(to);
+        if (::renameat(a.dir, a.name, b.dir, b.name) == 0)
+            return FsResult::success();
+        if (errno != EXDEV)
+            return lastError();
+    }
+    auto pending = std::make_unique<PendingMove>();
+    pending->source = from;
+    pending->destination = to;
+    pending->keepSource = !move;
+    pending->replace = true;
+    const FsResult result = stagePending(*pending, nullptr);
+    if (!result.ok())
+        return result;
+    return finishOrDefer(std::move(pending), nullptr);
 }
 
 std::unique_ptr<MoveBatch> PosixFileSystem::newMoveBatch()

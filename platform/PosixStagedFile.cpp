@@ -5,6 +5,8 @@
 #include "platform/PosixDurability.h"
 #include "platform/PosixHeldFolders.h"
 
+#include <QRandomGenerator>
+
 #include <cstring>
 
 #include <fcntl.h>
@@ -117,6 +119,40 @@ FsResult StagedFile::place(const QByteArray &destination)
         ::unlink(destination.constData());
     }
     return result;
+}
+
+FsResult StagedFile::replace(const QByteArray &destination)
+{
+    if (unnamed()) {
+        // An unnamed file cannot be renamed: it gets a hidden temporary name
+        // first, locked as a named copy's is, which the leftover cleanup
+        // removes should the program die before the rename.
+        if (::flock(m_fd.get(), LOCK_EX) != 0)
+            return lastError();
+        const QByteArray folder = destination.left(destination.lastIndexOf('/') + 1);
+        FsResult linked = FsResult::fromErrno(EEXIST);
+        for (int attempt = 0; attempt < 100 && linked.error == EEXIST; ++attempt) {
+            QByteArray random;
+            for (int i = 0; i < TempRandomChars; ++i)
+                random += "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                    [QRandomGenerator::global()->bounded(62)];
+            const QByteArray temp = folder + TempPrefix + random + TempSuffix;
+            linked = link(temp);
+            if (linked.ok())
+                m_tempPath = temp;
+        }
+        if (!linked.ok())
+            return linked;
+    }
+    const At from = at(m_tempPath), to = at(destination);
+    if (::renameat(from.dir, from.name, to.dir, to.name) != 0)
+        return lastError();
+    m_tempPath.clear();
+    // The data was flushed and checked before; an error only the close
+    // reports now is still a failure, though the old file is gone.
+    if (m_fd.close() != 0)
+        return lastError();
+    return FsResult::success();
 }
 
 FsResult StagedFile::link(const QByteArray &destination)

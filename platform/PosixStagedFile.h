@@ -49,6 +49,10 @@ public:
     // Gives the complete file its final name, never replacing one: EEXIST
     // when destination is taken.
     FsResult place(const QByteArray &destination);
+    // Puts the complete file in the place of the entry named destination (or
+    // gives it that name) in one rename: the name holds the old file or this
+    // one at every moment. On failure the old file stays untouched.
+    FsResult replace(const QByteArray &destination);
 
 private:
     FsResult link(const QByteArray &destination);

@@ -327,6 +327,100 @@ private slots:
         QVERIFY(!drive.isEmpty() && drive == m_fs.driveName(m_dir->path()));
     }
 
+    void overwriteIsOneStep_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("cross");     // the destination on another file system
+        QTest::addColumn<QString>("source"); // "new", "missing", or "changes" after its copy
+        QTest::addColumn<int>("error");
+        for (const bool cross : {false, true})
+            for (const bool move : {false, true}) {
+                const char *where = cross ? "other file system" : "same file system";
+                const char *action = move ? "move" : "copy";
+                QTest::addRow("%s, %s", action, where) << move << cross << "new" << 0;
+                QTest::addRow("%s, %s, source gone", action, where)
+                    << move << cross << "missing" << ENOENT;
+            }
+        QTest::newRow("move, other file system, source changes")
+            << true << true << "changes" << int(PosixFileSystem::SourceChangedError);
+    }
+    // The old file stays under its name until the complete new one takes its
+    // place in one rename, and stays for good when the source is gone or
+    // changes after its copy. On one file system a move is that rename.
+    void overwriteIsOneStep()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, cross);
+        QFETCH(QString, source);
+        const QByteArray mnt = enc(path("dst"));
+        if (cross && ::mount("tmpfs", mnt.constData(), "tmpfs", 0, "size=4m") != 0)
+            QSKIP("needs root and a working tmpfs mount");
+        const auto unmount = qScopeGuard([&] { ::umount2(mnt.constData(), MNT_DETACH); });
+        writeFile(path("dst/f"), "old");
+        if (source != "missing")
+            writeFile(path("src/f"), "new");
+        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+            if (step == PosixFileSystem::Step::FileSynced || step == PosixFileSystem::Step::Staged)
+                QCOMPARE(fileBytes(path("dst/f")), QByteArray("old")); // until the rename
+            if (step == PosixFileSystem::Step::FileSynced && source == "changes")
+                writeFile(path("src/f"), "changed");
+        });
+        const ino_t inode = statOf(enc(path("src/f"))).st_ino;
+        const FsResult result = m_fs.replaceFile(path("src/f"), path("dst/f"), move);
+        PosixFileSystem::setStepHook({});
+        QTEST(result.error, "error");
+        const bool done = result.ok();
+        QCOMPARE(fileBytes(path("dst/f")), QByteArray(done ? "new" : "old"));
+        QCOMPARE(QFile::exists(path("src/f")), source == "changes" || (!move && source == "new"));
+        if (done && move && !cross)
+            QCOMPARE(statOf(enc(path("dst/f"))).st_ino, inode);
+        QCOMPARE(entries(path("dst")), QStringList{"f"});
+    }
+
+    // A program killed at any step of an overwrite leaves the old or the new
+    // file whole under the name, and a moved file whole in one of the two
+    // places; what it leaves besides goes with the next leftover cleanup.
+    void overwriteKilledAtEachStep()
+    {
+        const QByteArray mnt = enc(path("dst"));
+        if (::mount("tmpfs", mnt.constData(), "tmpfs", 0, "size=4m") != 0)
+            QSKIP("needs root and a working tmpfs mount");
+        const auto unmount = qScopeGuard([&] { ::umount2(mnt.constData(), MNT_DETACH); });
+        const QByteArray oldBytes(300000, 'o'), newBytes(200000, 'n');
+        for (const bool unnamed : {true, false})
+            for (const bool move : {false, true})
+                for (int killAt = 0;; ++killAt) {
+                    PosixFileSystem::setUnnamedTemporaries(unnamed);
+                    writeFile(path("dst/f"), oldBytes);
+                    writeFile(path("src/f"), newBytes);
+                    const pid_t child = ::fork();
+                    if (child == 0) {
+                        int steps = 0;
+                        PosixFileSystem::setStepHook(
+                            [&](PosixFileSystem::Step, const QByteArray &) {
+                                if (steps++ == killAt)
+                                    ::_exit(9);
+                            });
+                        ::_exit(m_fs.replaceFile(path("src/f"), path("dst/f"), move).ok() ? 0 : 1);
+                    }
+                    int status = 0;
+                    QCOMPARE(::waitpid(child, &status, 0), child);
+                    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) != 1);
+                    const QByteArray named = fileBytes(path("dst/f"));
+                    QVERIFY2(named == oldBytes || named == newBytes,
+                             qPrintable(QString::number(killAt)));
+                    if (move)
+                        QVERIFY(named == newBytes || fileBytes(path("src/f")) == newBytes);
+                    QVERIFY(m_fs.removeLeftoverTemporaries(path("dst")).ok());
+                    QCOMPARE(entries(path("dst")), QStringList{"f"});
+                    if (WEXITSTATUS(status) == 0) {
+                        QCOMPARE(named, newBytes);
+                        QVERIFY(killAt >= 3); // every step was passed
+                        break;
+                    }
+                }
+    }
+
     // Which file systems one syncfs() may serve for a whole batch: only local
     // block devices whose syncfs() reaches the device; memory needs nothing;
     // everything else gets an fsync() per file.

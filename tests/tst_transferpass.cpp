@@ -68,9 +68,11 @@ private slots:
         QTest::newRow("appears during the copy")
             << "appear" << QStringList{stamped("NOTCOPIED (EXISTS): f")}
             << "/src/f=new -> /dst/f=theirs /src/f=new";
-        QTest::newRow("appears after the old one was deleted")
-            << "move overwrite appear" << QStringList{stamped("NOTMOVED (EXISTS): f")}
-            << "/dst/f=old /src/f=new -> /dst/f=theirs /src/f=new";
+        // Overwriting is one step: the old file is there until the new one
+        // takes the place of whatever is under its name then.
+        QTest::newRow("written again just before the replace")
+            << "move overwrite appear" << QStringList{stamped("MOVED (OVERWRITTEN): f")}
+            << "/dst/f=old /src/f=new -> /dst/f=new";
         QTest::newRow("leftovers of a killed copy")
             << "leftovers"
             << QStringList{stamped("INFO: 2 temporary file(s) of an interrupted copy removed"),
@@ -268,7 +270,7 @@ private slots:
         const QString unknown = "ERROR: Free space of \"/dst\" cannot be determined - ";
         QTest::newRow("list") << "list /src" << QStringList{stamped("ERROR: Permission denied - ")};
         QTest::newRow("exists") << "exists /dst/b" << run("COPIED");
-        QTest::newRow("delete") << "delete /dst/b" << run("COPIED");
+        QTest::newRow("replace") << "replace /dst/b" << run("COPIED");
         QTest::newRow("size") << "length /src/b" << run("COPIED");
         QTest::newRow("copy") << "copy /src/b" << run("COPIED");
         QTest::newRow("move") << "move /src/b" << run("MOVED");
@@ -367,7 +369,7 @@ private slots:
         QCOMPARE(lines().mid(1),
                  (QStringList{stamped("COPIED (OVERWRITTEN): a"), "RESULT: COPIED 1 FILE"}));
         QCOMPARE(m_host->calls, (QStringList{"busy", "off|FILES|2", "on||", "idle"}));
-        QCOMPARE(m_fs->threads.size(), 1); // the delete's and the copy's
+        QCOMPARE(m_fs->threads.size(), 1); // the replace's
         QVERIFY(!m_fs->threads.contains(QThread::currentThread()));
     }
 };

@@ -388,14 +388,10 @@ void TransferPass::treatExisting(const QString &name, bool overwrite, Report &re
         report.outcome = Report::Outcome::Kept;
         return;
     }
-    const FsResult removed = m_fs.deleteFile(destPath);
-    if (!removed.ok()) {
-        // Nothing else is tried for this file; the next pass retries it.
-        report.errors << removed.description;
-        return;
-    }
-    if (!place(name, Report::Outcome::Overwritten, report))
-        nameTaken(name, report);
+    // One step: the old file stays under its name until the complete new
+    // one takes its place, and stays for good when anything fails.
+    settle(name, Report::Outcome::Overwritten, m_fs.replaceFile(sourcePath, destPath, m_move),
+           report);
 }
 
 // Copies or moves one file; false, with nothing done, when the name is taken.

@@ -15,7 +15,7 @@
 
 // Files in memory by cleaned path (so "/a//b" and "/a/b/" name one file),
 // drive names and free space by folder, and failures injected by operation
-// ("list", "exists", "length", "delete", "copy", "move", "lock") and path. With
+// ("list", "exists", "length", "delete", "copy", "move", "replace", "lock") and path. With
 // ignoreCase a lookup finds a name in any letter case, as on a USB stick.
 // The pass waits for each worker call, so only the copy-under-way flag is
 // shared live.
@@ -60,7 +60,7 @@ public:
             files.remove(stored(path));
         return f;
     }
-    // Neither replaces: an old destination file must be deleted first.
+    // Neither replaces an old destination file; replaceFile does.
     FsResult copyFile(const QString &source, const QString &destination, const Admission &admit,
                       MoveBatch * = nullptr) override
     {
@@ -96,6 +96,24 @@ public:
         for (const auto &[source, destination] : static_cast<Batch &>(batch).moves)
             results.push_back(place("move", source, destination, true));
         return results;
+    }
+    // Puts source (or a copy) over the entry that destination finds.
+    FsResult replaceFile(const QString &source, const QString &destination, bool move) override
+    {
+        threads.insert(QThread::currentThread());
+        copying = !move;
+        QThread::msleep(delayMs);
+        copying = false;
+        FsResult f = has(source) ? failure(move ? "move" : "copy", source) : missing();
+        if (f.ok())
+            f = failure("replace", destination);
+        if (!f.ok())
+            return f;
+        if (beforePlacing)
+            beforePlacing(destination);
+        const QString target = has(destination) ? stored(destination) : clean(destination);
+        files[target] = move ? files.take(stored(source)) : files.value(stored(source));
+        return f;
     }
     // A "lock" failure stands for another pass holding the folder
     // (EWOULDBLOCK) or a file system that refuses the lock.
