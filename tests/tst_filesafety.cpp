@@ -170,6 +170,32 @@ private slots:
         QCOMPARE(entries("dst"), QStringList());
     }
 
+    // Outside a batch too, a copy or move onto a drive whose fsync or close
+    // fails is an error: no copy is left, and the source stays.
+    void flushErrorsOutsideABatch_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<bool>("move");
+        for (const char *failing : {"fsync", "close"})
+            for (const bool move : {false, true})
+                QTest::addRow("%s, %s fails", move ? "move" : "copy", failing)
+                    << QString(failing) << move;
+    }
+    void flushErrorsOutsideABatch()
+    {
+        QFETCH(QString, failing);
+        QFETCH(bool, move);
+        FuseMount fs("volatile_fs.py", {"--fail", failing}, path("dst/backing"), path("fuse"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
+        writeFile(path("src/file"), "content");
+        const FsResult result = move ? m_fs.moveFile(path("src/file"), path("fuse/file"))
+                                     : m_fs.copyFile(path("src/file"), path("fuse/file"));
+        QCOMPARE(result.error, EIO);
+        QCOMPARE(fileBytes(path("src/file")), QByteArray("content"));
+        QCOMPARE(entries("dst/backing"), QStringList());
+    }
+
     // A named copy is locked while it is written: another pass cleaning up
     // leftovers in the same folder leaves it alone.
     void cleanupSparesACopyUnderWay()
