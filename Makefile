@@ -3,9 +3,11 @@ BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 # dpkg-dev, file: the package's dependencies (dpkg-shlibdeps); desktop-file-utils,
 # lintian, appstream (appstreamcli), man-db: the package test checks its menu entry,
-# the package, its metadata and its manual page.
+# the package, its metadata and its manual page; desktop-file-utils also checks the
+# autostart entry. dbus-daemon: dbus-run-session gives the notification test a
+# private session bus.
 PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy \
-            dpkg-dev file desktop-file-utils lintian appstream man-db
+            dpkg-dev file desktop-file-utils lintian appstream man-db dbus-daemon
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test bench clean screenshots package

@@ -1,5 +1,6 @@
 #include "app/TrayIcon.h"
 
+#include "app/PassNotifier.h"
 #include "app/frmMain.h"
 #include "dialogs/AppIcon.h"
 #include "platform/CopyProgress.h"
@@ -56,7 +57,15 @@ TrayIcon::TrayIcon(frmMain &window)
     });
 
     connect(&window, &QWidget::windowTitleChanged, this, &TrayIcon::updateToolTip);
-    connect(&window, &frmMain::passEnded, this, &TrayIcon::passEnded);
+    connect(&window, &frmMain::passEnded, this, &TrayIcon::updateToolTip);
+    // The balloon only where the desktop has no notification service.
+    m_notifier = new PassNotifier(
+        window,
+        [this](const QString &title, const QString &text, bool warning) {
+            m_icon->showMessage(title, text,
+                                warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+        },
+        this);
     m_progressTimer->setInterval(1000);
     connect(m_progressTimer, &QTimer::timeout, this, &TrayIcon::updateToolTip);
 
@@ -106,16 +115,7 @@ void TrayIcon::showWindow()
     m_window.activateWindow();
 }
 
-void TrayIcon::passEnded(int filesAffected, bool listingFailed)
+QString TrayIcon::lastNotification() const
 {
-    updateToolTip();
-    if (filesAffected == 0 && !listingFailed)
-        return;
-    const QString title = appTitle(m_window.Msg[msgError]);
-    const QString text =
-        listingFailed ? m_window.Msg[msgError] + QStringLiteral(": ") + m_window.sourceFolder()
-                      : trayText("Affected", "Files with an error or refused for lack of space:") +
-                            QLatin1Char(' ') + QString::number(filesAffected);
-    m_lastNotification = title + QLatin1Char('\n') + text;
-    m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    return m_notifier->lastNotification();
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 class frmMain;
+class PassNotifier;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -13,7 +14,8 @@ class QTimer;
 // drives the window: its tool tip is the window title (with the share done of
 // a big file being copied), its menu offers Start/Stop through the window's
 // button, Show window, and Quit through the window's close, and a pass that
-// leaves error lines or refusals raises one notification. Where the desktop
+// leaves error lines or refusals raises one notification, through the
+// desktop's notification service or as the icon's balloon. Where the desktop
 // has no tray, the window creates none.
 class TrayIcon : public QObject
 {
@@ -31,7 +33,7 @@ public:
     QAction *showAction() const { return m_show; }
     QAction *quitAction() const { return m_quit; }
     // The title and text of the latest notification, "" before the first.
-    QString lastNotification() const { return m_lastNotification; }
+    QString lastNotification() const;
 
     // The menu's texts and Start/Stop's state, as the window has them now;
     // done whenever the menu opens.
@@ -40,7 +42,6 @@ public:
 
 private:
     void showWindow();
-    void passEnded(int filesAffected, bool listingFailed);
 
     frmMain &m_window;
     QMenu *m_menu;
@@ -49,5 +50,5 @@ private:
     QAction *m_quit;
     QSystemTrayIcon *m_icon;
     QTimer *m_progressTimer; // refreshes the tool tip during a pass
-    QString m_lastNotification;
+    PassNotifier *m_notifier;
 };

@@ -2,6 +2,8 @@
 
 #include "app/AccessibleNames.h"
 #include "app/FolderDrop.h"
+#include "app/ArrivalTrigger.h"
+#include "app/PassNotifier.h"
 #include "app/Prompt.h"
 #include "app/TrayIcon.h"
 #include "dialogs/AppIcon.h"
@@ -98,6 +100,8 @@ frmMain::frmMain(const QStringList &arguments, const Environment &environment, Q
     // Before the load, which may already run a pass (/s).
     if (TrayIcon::available())
         m_tray = new TrayIcon(*this);
+    else
+        new PassNotifier(*this, {}, this);
     Form_Load(arguments);
 }
 
@@ -225,6 +229,9 @@ void frmMain::createControls()
     connect(Text2, &QLineEdit::textChanged, this, &frmMain::CheckFolders);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
+
+    m_arrival = new ArrivalTrigger(this);
+    connect(m_arrival, &ArrivalTrigger::due, this, &frmMain::filesArrived);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -334,6 +341,7 @@ void frmMain::Form_Unload()
     m_unloaded = true;
     // No pass may start while the exit question waits for its answer.
     Timer1->stop();
+    m_arrival->stop();
     bool save;
     if (ReadIni(Options, QStringLiteral("Question"), QStringLiteral("0"), 256) ==
         QLatin1String("1"))
@@ -520,6 +528,8 @@ void frmMain::stopSchedule()
     setWindowTitle(titleStopped());
     appendStampedLine(Msg[msgStopped]);
     Running = false;
+    followArrivals();
+    m_arrivalAfterPass = false;
 }
 
 void frmMain::startSchedule()
@@ -536,6 +546,8 @@ void frmMain::startSchedule()
     setWindowTitle(titleWaiting(remainingMinutes()));
     appendStampedLine(Msg[msgStarted]);
     Running = true;
+    // Before the pass at Start: what arrives during it gets a pass after it.
+    followArrivals();
     if (ReadIni(Options, QStringLiteral("DoActionOnStart"), QStringLiteral("0"), 256) ==
             QLatin1String("1") &&
         DoAction() == PassOutcome::FolderBusy)
@@ -553,27 +565,77 @@ void frmMain::Timer1_Timer()
 {
     if (!Running)
         return;
+    followArrivals();
     ++MinutesElapsed;
     // At or past the interval: saving the options may have lowered the
     // interval below a count already made, and such a schedule must still fire.
     if (MinutesElapsed >= IntervalMinutes) {
+        if (m_passRunning && m_arrivalPass) {
+            // An arrival pass never stands in for the count's pass: that
+            // one runs right after it.
+            m_tickAfterPass = true;
+            return;
+        }
         if (m_passRunning) {
             // The pass that Start began is still working: it stands in for
             // this one, and the count starts again.
             MinutesElapsed = 0;
             return;
         }
-        setWindowTitle(titleDue());
-        Timer1->stop();
-        const PassOutcome outcome = DoAction();
-        Timer1->start();
-        MinutesElapsed = 0;
-        setWindowTitle(titleWaiting(IntervalMinutes));
-        if (outcome == PassOutcome::FolderBusy)
-            retryNextMinute();
+        runTimedPass();
     } else {
         setWindowTitle(titleWaiting(remainingMinutes()));
     }
+}
+
+void frmMain::runTimedPass()
+{
+    setWindowTitle(titleDue());
+    Timer1->stop();
+    const PassOutcome outcome = DoAction();
+    Timer1->start();
+    MinutesElapsed = 0;
+    setWindowTitle(titleWaiting(IntervalMinutes));
+    if (outcome == PassOutcome::FolderBusy)
+        retryNextMinute();
+}
+
+void frmMain::followArrivals()
+{
+    const auto option = [](const char *key, const char *fallback) {
+        return ReadIni(Options, QLatin1String(key), QLatin1String(fallback), 256);
+    };
+    if (!Running || m_unloaded || option("RunOnArrival", "0") != QLatin1String("1")) {
+        m_arrival->stop();
+        return;
+    }
+    // The quiet time the pass gives files that are still arriving; without
+    // one, five seconds.
+    const int quiet = option("QuietSeconds", "0").toInt();
+    // A folder that cannot be watched (missing, a full watch table) is left
+    // to the minute count; the next tick tries again.
+    (void)m_arrival->follow(Text1->text(), (quiet > 0 ? qMin(quiet, 86400) : 5) * 1000);
+}
+
+void frmMain::filesArrived()
+{
+    if (!Running || m_unloaded || m_closeAfterPass)
+        return;
+    // Never a pass inside a pass: it follows the running one.
+    if (m_passRunning) {
+        m_arrivalAfterPass = true;
+        return;
+    }
+    appendStampedLine(ReadLang(QStringLiteral("frmMain"), QStringLiteral("t90"),
+                               QStringLiteral("Info: files arrived"), 256));
+    m_arrivalPass = true;
+    DoAction();
+    m_arrivalPass = false;
+    // The count went on untouched; the title shows it again.
+    if (Running)
+        setWindowTitle(titleWaiting(remainingMinutes()));
+    if (std::exchange(m_tickAfterPass, false) && Running && !m_closeAfterPass)
+        runTimedPass();
 }
 
 void frmMain::Combo1_Validate()
@@ -604,6 +666,8 @@ void frmMain::SetMessages(bool languageChanged)
     }
     if (Busy)
         cmdStopStart->setText(Msg[msgCancel]);
+    // A saved RunOnArrival or quiet time applies at once.
+    followArrivals();
     FillIntervalList();
     if (languageChanged) {
         appendStampedLine(languageText(QStringLiteral("t44")) + QLatin1Char(' ') +
@@ -664,9 +728,13 @@ frmMain::PassOutcome frmMain::DoAction()
     if (pass.folderBusy() && !m_folderBusyNoticed)
         appendStampedLine(Msg[msgInfo] + QStringLiteral(": ") + folderBusyText());
     m_folderBusyNoticed = pass.folderBusy();
-    emit passEnded(pass.filesAffected(), pass.listingFailed());
+    emit passEnded(pass.filesAffected(), pass.listingFailed(), pass.filesTransferred());
     if (m_closeAfterPass)
         QTimer::singleShot(0, this, &QWidget::close);
+    else if (std::exchange(m_arrivalAfterPass, false))
+        // After the caller has finished with this pass (a timed pass resets
+        // its count first).
+        QTimer::singleShot(0, this, &frmMain::filesArrived);
     return pass.folderBusy() ? PassOutcome::FolderBusy : PassOutcome::Ran;
 }
 
@@ -748,6 +816,7 @@ void frmMain::CheckFolders()
         cmdStopStart->setText(Msg[msgStart]);
         setWindowTitle(titleStopped());
         Running = false;
+        followArrivals();
     }
     cmdStopStart->setEnabled(false);
     for (QLineEdit *box : {Text1, Text2})

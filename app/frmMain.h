@@ -14,6 +14,7 @@
 #include <optional>
 
 class ActivityLogFile;
+class ArrivalTrigger;
 class Clock;
 class FileSystem;
 class QCheckBox;
@@ -118,6 +119,11 @@ public:
     // The log's copy on disk; null unless LogFile=1.
     ActivityLogFile *activityLogFile() const { return m_logFile.get(); }
     bool passRunning() const { return m_passRunning; }
+    // Watches the source folder while the schedule runs and RunOnArrival=1,
+    // else watches nothing; a watch lost with its folder is set up again.
+    // Done at Start, Stop, every tick and when the options are saved.
+    void followArrivals();
+    ArrivalTrigger *arrivalTrigger() const { return m_arrival; }
 
     // PassHost
     QString sourceFolder() const override;
@@ -135,7 +141,7 @@ public:
 
 signals:
     // After every pass, for observers such as the tray icon.
-    void passEnded(int filesAffected, bool listingFailed);
+    void passEnded(int filesAffected, bool listingFailed, int filesTransferred);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -159,6 +165,8 @@ private:
     void startLogFile();
     void logFileFailed(const QString &reason);
     void commitData(QSessionManager &manager);
+    void runTimedPass();
+    void filesArrived();
 
     std::unique_ptr<FileSystem> m_ownFs;
     FileSystem *m_fs = nullptr;
@@ -173,6 +181,10 @@ private:
     std::unique_ptr<ActivityLogFile> m_logFile;
     QString m_logFileNotice;    // waits for the end of a pass
     TrayIcon *m_tray = nullptr; // only where the desktop has a system tray
+    ArrivalTrigger *m_arrival = nullptr;
+    bool m_arrivalPass = false;      // the running pass was started by arrivals
+    bool m_arrivalAfterPass = false; // arrivals became due while a pass ran
+    bool m_tickAfterPass = false;    // the count fell due during an arrival pass
 
 public:
     // Controls, named as in the design.

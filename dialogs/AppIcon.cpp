@@ -1,5 +1,9 @@
 #include "dialogs/AppIcon.h"
 
+#include "settings/modGlobal.h"
+
+#include <QFileInfo>
+
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void registerResources()
 {
@@ -24,4 +28,12 @@ QPixmap aboutBanner()
 {
     ensurePallwickResources();
     return QPixmap(QStringLiteral(":/pallwick/banner.png"));
+}
+
+QString desktopIconName()
+{
+    const QString beside = modGlobal::programFolder() + QStringLiteral("/pallwick.png");
+    if (modGlobal::layout().mode == InstallLayout::Mode::Portable && QFileInfo(beside).isFile())
+        return beside;
+    return QStringLiteral("pallwick");
 }

@@ -53,6 +53,7 @@ void TransferPass::run()
     m_host.setBusyPointer(true);
     m_errorFlag = false;
     m_filesAffected = 0;
+    m_filesTransferred = 0;
     m_actionName.clear();
     m_source = m_host.sourceFolder();
     m_destination = m_host.destinationFolder();
@@ -279,6 +280,8 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
     // Texts are taken now: a language saved during the transfer applies.
     for (const QString &description : report.errors)
         fail(description, name);
+    if (report.outcome == Report::Outcome::Done || report.outcome == Report::Outcome::Overwritten)
+        ++m_filesTransferred;
     const QString done = msg(m_move ? msgMoved : msgCopied);
     const QString notDone = msg(m_move ? msgNotMoved : msgNotCopied);
     switch (report.outcome) {

@@ -40,6 +40,8 @@ public:
     // After run(): another pass held the source folder, so this one did
     // nothing and wrote no line; what to say is the caller's.
     bool folderBusy() const { return m_folderBusy; }
+    // After run(): the files moved or copied.
+    int filesTransferred() const { return m_filesTransferred; }
 
 private:
     // What became of one file. The worker fills it in; the UI thread then
@@ -132,6 +134,7 @@ private:
     QString m_actionName; // empty until the first file is treated
     bool m_errorFlag = false;
     int m_filesAffected = 0;
+    int m_filesTransferred = 0;
     bool m_listingFailed = false;
     bool m_folderBusy = false;
 
