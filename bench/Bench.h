@@ -29,7 +29,7 @@ using Clock_ = std::chrono::steady_clock;
 inline const QStringList AllCases = {QStringLiteral("copy-small"), QStringLiteral("move-small"),
                                      QStringLiteral("copy-big"),   QStringLiteral("move-cross"),
                                      QStringLiteral("window"),     QStringLiteral("log-memory"),
-                                     QStringLiteral("syscalls")};
+                                     QStringLiteral("syscalls"),   QStringLiteral("arrival")};
 // The small-file cases run in each of these places.
 inline const QStringList AllPlaces = {QStringLiteral("dir"), QStringLiteral("tmpfs")};
 inline const QStringList SmallCases = {QStringLiteral("copy-small"), QStringLiteral("move-small"),
@@ -269,6 +269,10 @@ void runMoveCross(Bench &b, const QString &src, const QString &dst, int crossCou
 void runLogMemory(const Bench &b);
 // System calls per file of a headless copy pass and of cp.
 void runSyscalls(Bench &b);
+// A window with the arrival trigger: a file closed in the source until it is
+// in the destination, on a tmpfs where one can be mounted; then a minute of
+// idling, and the processor time it took.
+void runArrival(const Bench &b);
 
 // ------------------------------------------------------------------ the report
 

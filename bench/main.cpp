@@ -191,6 +191,9 @@ int main(int argc, char *argv[])
     if (wanted("syscalls"))
         runSyscalls(b);
 
+    if (wanted("arrival"))
+        runArrival(b);
+
     printWorst(b);
     return 0;
 }
