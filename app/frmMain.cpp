@@ -614,7 +614,9 @@ void frmMain::followArrivals()
     const int quiet = option("QuietSeconds", "0").toInt();
     // A folder that cannot be watched (missing, a full watch table) is left
     // to the minute count; the next tick tries again.
-    (void)m_arrival->follow(Text1->text(), (quiet > 0 ? qMin(quiet, 86400) : 5) * 1000);
+    // The margin keeps the file times, which the kernel takes from a coarser
+    // clock, safely older than the quiet time when the pass looks at them.
+    (void)m_arrival->follow(Text1->text(), (quiet > 0 ? qMin(quiet, 86400) : 5) * 1000 + 100);
 }
 
 void frmMain::filesArrived()
