@@ -1,8 +1,8 @@
 #include "app/frmMain.h"
 
 #include "app/AccessibleNames.h"
-#include "app/FolderDrop.h"
 #include "app/ArrivalTrigger.h"
+#include "app/FolderDrop.h"
 #include "app/PassNotifier.h"
 #include "app/Prompt.h"
 #include "app/TrayIcon.h"
