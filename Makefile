@@ -8,6 +8,8 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 # private session bus.
 PACKAGES := cmake g++ make qt6-base-dev libgl-dev qt6-translations-l10n python3-fusepy \
             dpkg-dev file desktop-file-utils lintian appstream man-db dbus-daemon
+# Only the benchmark needs these: rsync is the peer of the move onto a FUSE drive.
+BENCH_PACKAGES := rsync
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test bench clean screenshots package
@@ -40,6 +42,7 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 bench: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
 	$(BUILD)/bench/pallwick_bench $(BENCH_ARGS)
 
 clean:

@@ -26,14 +26,15 @@ namespace bench {
 
 using Clock_ = std::chrono::steady_clock;
 
-inline const QStringList AllCases = {QStringLiteral("copy-small"), QStringLiteral("move-small"),
-                                     QStringLiteral("copy-big"),   QStringLiteral("move-cross"),
+inline const QStringList AllCases = {QStringLiteral("copy-small"), QStringLiteral("copy-durable"),
+                                     QStringLiteral("move-small"), QStringLiteral("copy-big"),
+                                     QStringLiteral("move-cross"), QStringLiteral("move-fuse"),
                                      QStringLiteral("window"),     QStringLiteral("log-memory"),
                                      QStringLiteral("syscalls"),   QStringLiteral("arrival")};
 // The small-file cases run in each of these places.
 inline const QStringList AllPlaces = {QStringLiteral("dir"), QStringLiteral("tmpfs")};
-inline const QStringList SmallCases = {QStringLiteral("copy-small"), QStringLiteral("move-small"),
-                                       QStringLiteral("window")};
+inline const QStringList SmallCases = {QStringLiteral("copy-small"), QStringLiteral("copy-durable"),
+                                       QStringLiteral("move-small"), QStringLiteral("window")};
 inline const QList<int> GrowthSizes = {10000, 30000, 100000};
 
 constexpr int MaxFiles = 9999999; // the file names have seven digits
@@ -47,7 +48,7 @@ inline const char TracedCopyOption[] = "--traced-copy";
 
 // Tmpfs mounts in use and the work folder, for the ways out that do not
 // unwind the stack (die(), a signal).
-extern char g_mounts[2][4096];
+extern char g_mounts[3][4096];
 extern char g_workRoot[4096];
 // The single times of a case are on the current line of standard error.
 extern bool g_timesLine;
@@ -72,7 +73,7 @@ public:
             m_failure = QStringLiteral("not running as root, so no tmpfs can be mounted");
             return;
         }
-        for (int slot = 0; slot < 2 && m_slot < 0; ++slot)
+        for (int slot = 0; slot < 3 && m_slot < 0; ++slot)
             if (!g_mounts[slot][0])
                 m_slot = slot;
         const QByteArray path = QFile::encodeName(folder);
@@ -198,6 +199,8 @@ void verifyWindowLog(const QString &what, const QStringList &lines, int count,
 double runCommand(const QStringList &arguments);
 QStringList copyCommand(const QString &source, const QString &destination);
 QStringList moveCommand(const QString &source, const QString &destination);
+// cp -pR, then sync -f: the copies are on disk when it ends.
+QStringList durableCopyCommand(const QString &source, const QString &destination);
 bool onPath(const char *program);
 
 double runHeadlessPass(const QString &source, const QString &destination, bool move,
@@ -265,6 +268,9 @@ void runSmallCases(Bench &b, const QStringList &cases, const QString &place, con
 void runCopyBig(Bench &b, const QString &src, const QString &dst, qint64 bigSize);
 // crossCount 1 MiB files moved between a tmpfs and the disk, both ways.
 void runMoveCross(Bench &b, const QString &src, const QString &dst, int crossCount);
+// count files moved from src onto the FUSE test drive, which keeps data in
+// memory until each file's fsync, against rsync --fsync.
+void runMoveFuse(Bench &b, const QString &src, int count);
 // A full log in the window, lines of a realistic length.
 void runLogMemory(const Bench &b);
 // System calls per file of a headless copy pass and of cp.

@@ -14,7 +14,7 @@
 
 namespace bench {
 
-char g_mounts[2][4096] = {};
+char g_mounts[3][4096] = {};
 char g_workRoot[4096] = {};
 bool g_timesLine = false;
 

@@ -51,6 +51,16 @@ QStringList moveCommand(const QString &source, const QString &destination)
             QStringLiteral("+")};
 }
 
+QStringList durableCopyCommand(const QString &source, const QString &destination)
+{
+    return {QStringLiteral("sh"),
+            QStringLiteral("-c"),
+            QStringLiteral("cp -pR \"$1/.\" \"$2/\" && sync -f \"$2\""),
+            QStringLiteral("sh"),
+            source,
+            destination};
+}
+
 bool onPath(const char *program)
 {
     for (const QString &folder : qEnvironmentVariable("PATH").split(QLatin1Char(':')))

@@ -51,6 +51,10 @@ int main(int argc, char *argv[])
         QStringLiteral("cross-files"),
         QStringLiteral("Number of 1 MiB files moved across file systems (default: 500)."),
         QStringLiteral("n"), QStringLiteral("500"));
+    const QCommandLineOption fuseOption(
+        QStringLiteral("fuse-files"),
+        QStringLiteral("Number of 256 KiB files moved onto the FUSE test drive (default: 200)."),
+        QStringLiteral("n"), QStringLiteral("200"));
     const QCommandLineOption casesOption(
         QStringLiteral("cases"),
         QStringLiteral("Comma-separated cases to run, of: %1 (default: all).")
@@ -62,7 +66,7 @@ int main(int argc, char *argv[])
                        "mounted in it, as root) (default: dir,tmpfs)."),
         QStringLiteral("list"), AllPlaces.join(QLatin1Char(',')));
     parser.addOptions({dirOption, roundsOption, filesOption, growthOption, bigOption, crossOption,
-                       casesOption, placesOption});
+                       fuseOption, casesOption, placesOption});
     parser.process(app);
 
     const auto number = [&](const QCommandLineOption &option, const QString &text, int max) {
@@ -97,6 +101,7 @@ int main(int argc, char *argv[])
     }
     const qint64 bigSize = qint64(number(bigOption, parser.value(bigOption), 99999)) << 20;
     const int crossCount = number(crossOption, parser.value(crossOption), 99999);
+    const int fuseCount = number(fuseOption, parser.value(fuseOption), 99999);
     const QStringList cases = list(casesOption, AllCases);
     const QStringList places = list(placesOption, AllPlaces);
     const auto wanted = [&](const char *c) { return cases.contains(QLatin1String(c)); };
@@ -164,7 +169,7 @@ int main(int argc, char *argv[])
         }
     }
 
-    if (wanted("copy-big") || wanted("move-cross")) {
+    if (wanted("copy-big") || wanted("move-cross") || wanted("move-fuse")) {
         std::printf("\nlarger files, from the data folder (%s):\n", qPrintable(rootType));
         printHeader();
     }
@@ -178,6 +183,10 @@ int main(int argc, char *argv[])
     // mount, so only as root.
     if (wanted("move-cross"))
         runMoveCross(b, src, dst, crossCount);
+
+    // Files moved onto a drive that keeps data until each file's fsync.
+    if (wanted("move-fuse"))
+        runMoveFuse(b, src, fuseCount);
 
     if (sizes.size() > 1 && anySmall)
         printGrowth(b, places, sizes);
