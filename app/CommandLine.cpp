@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/OnceRun.h"
+#include "app/SingleInstance.h"
 #include "app/frmMain.h"
 #include "platform/StandardOutput.h"
 #include "settings/modGlobal.h"
@@ -138,10 +139,20 @@ std::optional<int> runWithoutWindow(int &argc, char **argv)
 
 int runWindow(QApplication &app)
 {
+    // Before the window is made: a second start must not carry out its "/s".
+    SingleInstance instance(modGlobal::decideLayout().settingsFile);
+    if (instance.role() == SingleInstance::Role::HandedOver)
+        return 0;
+    if (instance.role() == SingleInstance::Role::NoAnswer) {
+        print(stderr,
+              QStringLiteral("pallwick: the window of this settings file does not answer\n"));
+        return 1;
+    }
     frmMain::Environment environment;
     environment.closeOnRequests = true;
     frmMain window(QCoreApplication::arguments().mid(1), environment);
     window.show();
+    instance.setFrontHandler([&window] { window.bringToFront(); });
     return app.exec();
 }
 

@@ -839,6 +839,14 @@ void frmMain::UpdatePathTips()
     Text2->setToolTip(Text2->text());
 }
 
+void frmMain::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void frmMain::Check1_Click()
 {
     if (Check1->isChecked())

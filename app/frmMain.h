@@ -84,6 +84,9 @@ public:
     void ApplyBackColor();
     void ShowLogArea();
     void HideLogArea();
+    // Shown, restored from minimised, raised, and activation asked for (a
+    // Wayland desktop may refuse it): for a second start of the program.
+    void bringToFront();
 
     // Event handlers, public so tests drive them as the toolkit would.
     void cmdStopStart_Click();
