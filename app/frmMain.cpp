@@ -256,11 +256,12 @@ void frmMain::Form_Load(const QStringList &arguments)
     UpdatePathTips();
     // Files refused (run as root, another user could have written them) read
     // as missing: the window runs on the defaults and says why.
-    for (const auto &[file, what] :
-         {std::pair{modGlobal::IniFile, "Settings"}, std::pair{modGlobal::LangFile, "Language"}}) {
+    const std::pair<QString, QString> checked[] = {
+        {modGlobal::IniFile, textOr(QStringLiteral("t95"), "Settings file not used (%1): %2")},
+        {modGlobal::LangFile, textOr(QStringLiteral("t96"), "Language file not used (%1): %2")}};
+    for (const auto &[file, line] : checked) {
         if (const QString why = TrustedFile::refusal(file); !why.isEmpty())
-            appendStampedLine(
-                QStringLiteral("%1 file not used (%2): %3").arg(QLatin1String(what), why, file));
+            appendStampedLine(line.arg(why, file));
     }
     // Before "/s": the lines of a pass it starts belong in the file too.
     startLogFile();
@@ -742,10 +743,14 @@ frmMain::PassOutcome frmMain::DoAction()
 
 QString frmMain::folderBusyText()
 {
-    const QString text = languageText(QStringLiteral("t54"));
-    return text.isEmpty() ? QStringLiteral("Another pass of the source folder is running; "
-                                           "next try in 1 minute")
-                          : text;
+    return textOr(QStringLiteral("t54"),
+                  "Another pass of the source folder is running; next try in 1 minute");
+}
+
+QString frmMain::textOr(const QString &key, const char *english)
+{
+    const QString text = languageText(key);
+    return text.isEmpty() ? QString::fromUtf8(english) : text;
 }
 
 void frmMain::EnableControls(bool enabled, const QString &noun, const QString &count)

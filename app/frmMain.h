@@ -158,6 +158,8 @@ private:
     void startSchedule();
     void retryNextMinute();
     static QString folderBusyText();
+    // A line of the language file, or its English text where the file lacks it.
+    static QString textOr(const QString &key, const char *english);
     void stopSchedule();
     void appendStampedLine(const QString &text);
     void browseInto(QLineEdit *box, MsgId caption);

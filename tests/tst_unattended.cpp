@@ -163,19 +163,33 @@ private slots:
     }
 
     // Run as root, a settings file anybody may write is not used: the window
-    // says so in its log, shows the defaults, and a save leaves the file.
+    // says so in its log, in the default language where it has the line,
+    // shows the defaults, and a save leaves the file.
+    void settingsWritableByOthersAreNotUsed_data()
+    {
+        QTest::addColumn<bool>("german");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no default language file") << false << "Settings file not used";
+        QTest::newRow("default language") << true << "Einstellungsdatei nicht verwendet";
+    }
+
     void settingsWritableByOthersAreNotUsed()
     {
+        QFETCH(bool, german);
+        QFETCH(QString, line);
         if (::geteuid() != 0)
             QSKIP("only root refuses files others may write");
+        if (german)
+            writeFile(f.path("lang/Deutsch.dat"),
+                      fileBytes(PALLWICK_SOURCE_DIR "/lang/Deutsch.dat"));
         f.writeJob("Overwrite=1\n");
         QCOMPARE(::chmod(QFile::encodeName(f.ini()).constData(), 0666), 0);
         const QByteArray before = f.settings();
         auto w = open();
         QCOMPARE(f.lines(*w).size(), 1);
-        QVERIFY2(f.lines(*w)[0].endsWith(
-                     " - Settings file not used (File is writable by others): " + f.ini()),
-                 qPrintable(f.lines(*w)[0]));
+        QVERIFY2(
+            f.lines(*w)[0].endsWith(" - " + line + " (File is writable by others): " + f.ini()),
+            qPrintable(f.lines(*w)[0]));
         QCOMPARE(w->Text1->text(), QString());
         QVERIFY(!w->Check2->isChecked());
         w->SaveSettings();
