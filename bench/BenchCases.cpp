@@ -175,17 +175,20 @@ void runCopyBig(Bench &b, const QString &src, const QString &dst, qint64 bigSize
     const int dirFd = openFolder(src);
     writeFile(dirFd, QFile::encodeName(fileName(0)), bigSize, 1);
     ::close(dirFd);
-    b.results.push_back(
-        measure({QStringLiteral("copy-big"), QStringLiteral("dir"), name, QStringLiteral("cp -p"),
-                 1, 1.10, [&] { freshFolder(dst); },
-                 [&] { return runHeadlessPass(src, dst, false, b.texts, 1, name); },
-                 [&] {
-                     return runCommand({QStringLiteral("cp"), QStringLiteral("-p"),
-                                        src + QLatin1Char('/') + fileName(0),
-                                        dst + QLatin1Char('/') + fileName(0)});
-                 },
-                 [&] { verifyTransfer(name, src, dst, 1, bigSize, false); }, b.root},
-                b.rounds));
+    b.results.push_back(measure(
+        {QStringLiteral("copy-big"), QStringLiteral("dir"), name, QStringLiteral("cp -p"), 1,
+         // The pass's copy is durable and cp's is not: on a disk the
+         // ratio is printed without a target.
+         fsTypeName(b.root) == QLatin1String("tmpfs") ? std::optional<double>(1.10) : std::nullopt,
+         [&] { freshFolder(dst); },
+         [&] { return runHeadlessPass(src, dst, false, b.texts, 1, name); },
+         [&] {
+             return runCommand({QStringLiteral("cp"), QStringLiteral("-p"),
+                                src + QLatin1Char('/') + fileName(0),
+                                dst + QLatin1Char('/') + fileName(0)});
+         },
+         [&] { verifyTransfer(name, src, dst, 1, bigSize, false); }, b.root},
+        b.rounds));
     printResult(b.results.back());
     freshFolder(src);
     freshFolder(dst);
