@@ -60,6 +60,34 @@ public:
     virtual FsValue<QStringList> listPlainFiles(const QString &folder) const = 0;
     // Size in bytes of a file.
     virtual FsValue<qint64> fileLength(const QString &path) const = 0;
+    // The newer of the file's modification and status-change times, in
+    // nanoseconds since the epoch.
+    virtual FsValue<qint64> lastChangeNs(const QString &path) const
+    {
+        return FsValue<qint64>::failed(unsupported(path));
+    }
+    // Whether two files hold the same bytes; sizes are compared first.
+    virtual FsValue<bool> sameContent(const QString &a, const QString &b) const
+    {
+        return FsValue<bool>::failed(unsupported(a + b));
+    }
+    // Deletes source when copy holds the same bytes: only once copy is on
+    // disk, and only when source did not change since it was compared.
+    // Answers Different, with nothing done, when the contents differ.
+    virtual FsResult deleteDuplicate(const QString &source, const QString &copy)
+    {
+        return unsupported(source + copy);
+    }
+    static constexpr int Different = -3;
+    // Hard-links the file into the user's trash (the freedesktop trash of
+    // its own file system) and writes the trash's record of where it was
+    // and when it was trashed, nowSecs seconds since the epoch. The file
+    // keeps its name; on any failure the trash holds nothing new.
+    virtual FsResult linkToTrash(const QString &path, qint64 nowSecs)
+    {
+        (void)nowSecs;
+        return unsupported(path);
+    }
     // True when both paths name the same file (same device and inode).
     // False when either does not exist.
     virtual bool sameFile(const QString &a, const QString &b) const = 0;
@@ -129,4 +157,10 @@ public:
     // Bytes available to the user on the file system holding path; -1 when
     // they cannot be determined.
     virtual qint64 freeSpace(const QString &path) const = 0;
+
+private:
+    static FsResult unsupported(const QString &)
+    {
+        return FsResult::failure(ENOTSUP, QStringLiteral("Operation not supported"));
+    }
 };

@@ -19,6 +19,10 @@ public:
     FsValue<bool> nameExistsExactly(const QString &path) const override;
     FsValue<qint64> fileLength(const QString &path) const override;
     bool sameFile(const QString &a, const QString &b) const override;
+    FsValue<qint64> lastChangeNs(const QString &path) const override;
+    FsValue<bool> sameContent(const QString &a, const QString &b) const override;
+    FsResult deleteDuplicate(const QString &source, const QString &copy) override;
+    FsResult linkToTrash(const QString &path, qint64 nowSecs) override;
 
     FsResult deleteFile(const QString &path) override;
     FsResult copyFile(const QString &source, const QString &destination,

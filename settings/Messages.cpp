@@ -7,6 +7,12 @@ QString languageText(const QString &key)
     return ReadLang(QStringLiteral("frmMain"), key, QString(), 256);
 }
 
+QString languageText(const QString &key, const QString &english)
+{
+    const QString text = languageText(key);
+    return text.isEmpty() ? english : text;
+}
+
 MessageTable loadMessageTable()
 {
     MessageTable table;

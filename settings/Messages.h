@@ -54,6 +54,9 @@ using MessageTable = std::array<QString, MessageCount>;
 // The text of key ("t44") in the current language file; "" when missing.
 QString languageText(const QString &key);
 
+// The text of an optional key, or english where the language file lacks it.
+QString languageText(const QString &key, const QString &english);
+
 // Reads t0..t38 from the current language file; missing keys are empty.
 MessageTable loadMessageTable();
 

@@ -7,6 +7,8 @@
 #include "transfer/BackgroundRunner.h"
 #include "transfer/DestinationCheck.h"
 #include "transfer/EventRounds.h"
+#include "transfer/NamePatterns.h"
+#include "transfer/NumberedName.h"
 #include "transfer/PassHost.h"
 #include "transfer/modSize.h"
 
@@ -21,6 +23,14 @@ QString joinPath(const QString &folder, const QString &name)
 {
     return folder + QLatin1Char('/') + name;
 }
+
+// Texts of the optional settings' lines, looked up when a line is written.
+QString text(const char *key, const char *english)
+{
+    return languageText(QLatin1String(key), QLatin1String(english));
+}
+
+constexpr int LastNumber = 999; // of "name (N).ext"
 } // namespace
 
 TransferPass::TransferPass(PassHost &host, FileSystem &fs, const Clock &clock)
@@ -61,6 +71,7 @@ void TransferPass::run()
     m_sameDrive.reset();
     m_placed.clear();
     m_placedNames.clear();
+    m_options.recheck();
 
     BackgroundRunner runner;
     // The whole list is taken before any file is touched, so files the pass
@@ -101,7 +112,7 @@ void TransferPass::run()
     if (!unlocked.ok() && !m_listingFailed)
         log.append(
             stamped(msg(msgInfo) + QStringLiteral(": ") + unlockedText(unlocked.description)));
-    const QStringList files = listing.ok() ? listing.value : QStringList();
+    const QStringList files = takenFiles(listing.ok() ? listing.value : QStringList());
     const int count = static_cast<int>(files.size());
 
     if (count == 0) {
@@ -112,7 +123,7 @@ void TransferPass::run()
     } else {
         m_host.setBusy(true);
         m_host.enableControls(false, msg(count > 1 ? msgFiles : msgFile), QString::number(count));
-        const int treated = treatFiles(files, runner);
+        const int treated = treatFiles(files, runner) - m_held;
         if (m_host.cancelRequested()) {
             log.append(msg(msgResult) + QStringLiteral(": ") + m_actionName + QLatin1Char(' ') +
                        QString::number(treated) + QLatin1Char(' ') +
@@ -146,6 +157,7 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
     m_files = files;
     m_reports.assign(size_t(count), Report());
     m_written = 0;
+    m_held = 0;
     m_progressShown = false;
     m_inProgress = 0;
     m_finished = 0;
@@ -217,6 +229,7 @@ int TransferPass::treatBatch(int first)
     // batch's copies.
     const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
     m_moveBatch = batch.get();
+    m_options.recheck();
     int i = first;
     for (; i < count; ++i) {
         if (i > first && (m_gate.closed() || steady_clock::now() >= end ||
@@ -304,12 +317,33 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
         outcome(stamped(notDone + QStringLiteral(" - ") + msg(msgNoSpace) + QStringLiteral(": ") +
                         name));
         break;
+    case Report::Outcome::Held:
+        ++m_held;
+        outcome(stamped(notDone + QStringLiteral(" (") + text("t66", "still being written") +
+                        QStringLiteral("): ") + name));
+        break;
+    case Report::Outcome::PlacedAs:
+        outcome(stamped(done + QLatin1Char(' ') + text("t67", "as \"%1\"").arg(report.placedAs) +
+                        QStringLiteral(": ") + name));
+        break;
+    case Report::Outcome::Identical:
+        outcome(stamped(text("t68", "Already in the destination (identical file)") +
+                        QStringLiteral(": ") + name));
+        break;
     }
 }
 
 TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
 {
     Report report;
+    const ExtraOptions &options = m_options.value();
+    // With Copy the source stays: numbering alone would add another copy of
+    // the same file at every pass.
+    m_nameTaken = options.nameTaken == ExtraOptions::NameTaken::Number && !m_move
+                      ? ExtraOptions::NameTaken::SkipIdentical
+                      : options.nameTaken;
+    if (options.quietSeconds > 0 && stillBeingWritten(name, report))
+        return report;
     const QString destPath = joinPath(m_destination, name);
     if (m_move) {
         // A move learns from the rename itself whether the name is taken, so
@@ -372,6 +406,13 @@ void TransferPass::treatExisting(const QString &name, bool overwrite, Report &re
 {
     const QString sourcePath = joinPath(m_source, name);
     const QString destPath = joinPath(m_destination, name);
+    if (!overwrite && m_nameTaken != ExtraOptions::NameTaken::Keep) {
+        if (m_fs.sameFile(sourcePath, destPath))
+            report.outcome = Report::Outcome::Kept;
+        else
+            placeNumbered(name, report);
+        return;
+    }
     if (collidesWithPlaced(name, report))
         return;
     // Both folder texts may name one folder (a link, a doubled or trailing
@@ -391,6 +432,10 @@ void TransferPass::treatExisting(const QString &name, bool overwrite, Report &re
         report.outcome = Report::Outcome::Kept;
         return;
     }
+    // The old file goes into the trash as a second name of it, so its own
+    // name never stands empty.
+    if (m_options.value().replaceToTrash && !toTrash(name, report))
+        return;
     // One step: the old file stays under its name until the complete new
     // one takes its place, and stays for good when anything fails.
     settle(name, Report::Outcome::Overwritten, m_fs.replaceFile(sourcePath, destPath, m_move),
@@ -419,7 +464,7 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
                           Report &report)
 {
     if (moved.error == EEXIST) {
-        nameTaken(name, report);
+        nameTaken(name, done == Report::Outcome::Done, report);
         return;
     }
     if (!moved.ok())
@@ -430,14 +475,167 @@ void TransferPass::settle(const QString &name, Report::Outcome done, const FsRes
 }
 
 // The name was free when tested and taken when the file was to get it: the
-// file stays where it is, as for a file that was there before.
-void TransferPass::nameTaken(const QString &name, Report &report)
+// file stays where it is, as for a file that was there before, or goes under
+// a numbered name when that is asked for.
+void TransferPass::nameTaken(const QString &name, bool numbering, Report &report)
 {
     // A folder of that name is no file to keep: the file cannot go there.
     if (m_fs.folderExists(joinPath(m_destination, name)))
         report.errors << FsResult::fromErrno(EISDIR).description;
+    else if (numbering && m_nameTaken != ExtraOptions::NameTaken::Keep)
+        placeNumbered(name, report);
     else if (!collidesWithPlaced(name, report))
         report.outcome = Report::Outcome::Kept;
+}
+
+// True (with the outcome or an error line) when the file was changed too
+// recently: its newer time lies within the quiet time before now. A time
+// after now holds nothing, or a wrong clock could hold a file for ever.
+bool TransferPass::stillBeingWritten(const QString &name, Report &report)
+{
+    const FsValue<qint64> changed = m_fs.lastChangeNs(joinPath(m_source, name));
+    if (!changed.ok()) {
+        report.errors << changed.description;
+        return true;
+    }
+    const qint64 now = m_clock.nanosecondsSinceEpoch();
+    const qint64 quiet = qint64(m_options.value().quietSeconds) * 1000000000;
+    if (changed.value <= now - quiet || changed.value > now)
+        return false;
+    report.outcome = Report::Outcome::Held;
+    return true;
+}
+
+// Both files stay: the file goes under the first free "name (N).ext". Never
+// replaces: a name taken meanwhile moves on to the next number.
+void TransferPass::placeNumbered(const QString &name, Report &report)
+{
+    const bool compare = m_nameTaken == ExtraOptions::NameTaken::SkipIdentical;
+    const QString source = joinPath(m_source, name);
+    if (compare && alreadyThere(name, name, report))
+        return;
+    // A new name takes new room, whatever the check said of the old one.
+    Verdict verdict = Verdict::Transfer;
+    if (m_move) {
+        report.errors.clear();
+        verdict = checkDestination(source, report);
+    }
+    for (int n = 1; n <= LastNumber && verdict == Verdict::Transfer; ++n) {
+        const QString candidate = numberedName(name, n);
+        const QString path = joinPath(m_destination, candidate);
+        const FsValue<bool> exists = m_fs.fileExists(path);
+        if (!exists.ok()) {
+            report.errors << exists.description;
+            return;
+        }
+        if (exists.value) {
+            if (compare && alreadyThere(name, candidate, report))
+                return;
+            continue;
+        }
+        // Without a batch: a move that waited for the batch's flush could
+        // find this name taken only when it is too late to try the next.
+        const FsResult placed =
+            m_move ? m_fs.moveFile(source, path) : m_fs.copyFile(source, path, [&](qint64 size) {
+                verdict = checkDestination(size, report);
+                return verdict == Verdict::Transfer;
+            });
+        if (placed.error == FileSystem::NotAdmitted)
+            break;
+        if (placed.error == EEXIST) // a folder, or taken meanwhile
+            continue;
+        if (!placed.ok()) {
+            report.errors << placed.description;
+            return;
+        }
+        m_placedNames.push_back(candidate);
+        report.outcome = Report::Outcome::PlacedAs;
+        report.placedAs = candidate;
+        return;
+    }
+    if (verdict == Verdict::Refuse)
+        report.outcome = Report::Outcome::Refused;
+    else if (verdict == Verdict::Transfer)
+        report.errors
+            << text("t69", "no free name up to \"%1\"").arg(numberedName(name, LastNumber));
+}
+
+// True (with the outcome or an error line) when the destination's file
+// existing holds the source's bytes: a move then deletes its source, a copy
+// does nothing.
+bool TransferPass::alreadyThere(const QString &name, const QString &existing, Report &report)
+{
+    const QString source = joinPath(m_source, name), copy = joinPath(m_destination, existing);
+    if (m_move) {
+        const FsResult removed = m_fs.deleteDuplicate(source, copy);
+        if (removed.error == FileSystem::Different)
+            return false;
+        if (!removed.ok()) {
+            report.errors << removed.description;
+            return true;
+        }
+    } else {
+        const FsValue<bool> same = m_fs.sameContent(source, copy);
+        if (!same.ok()) {
+            report.errors << same.description;
+            return true;
+        }
+        if (!same.value)
+            return false;
+    }
+    report.outcome = Report::Outcome::Identical;
+    return true;
+}
+
+// Before an overwrite: the old file is linked into the trash, unless it
+// holds the source's bytes already (with Copy every pass replaces the same
+// files, and the trash would fill with copies of them). False, with the
+// error line, when it cannot go there: then it is not replaced.
+bool TransferPass::toTrash(const QString &name, Report &report)
+{
+    const QString destPath = joinPath(m_destination, name);
+    const FsValue<bool> same = m_fs.sameContent(joinPath(m_source, name), destPath);
+    if (same.ok() && same.value)
+        return true;
+    const FsResult linked = m_fs.linkToTrash(destPath, m_clock.secondsSinceEpoch());
+    if (linked.ok())
+        return true;
+    report.errors << text("t72", "the old file cannot go to the trash (%1), so it is not replaced")
+                         .arg(linked.description);
+    return false;
+}
+
+// The listed files the name patterns take. A malformed Include takes none:
+// ignoring it could widen a narrow list to every file.
+QStringList TransferPass::takenFiles(const QStringList &files)
+{
+    const ExtraOptions &options = m_options.value();
+    const NameFilter filter(options.include, options.exclude);
+    const auto quoted = [](const QStringList &patterns) {
+        return QLatin1Char('"') + patterns.join(QStringLiteral("\", \"")) + QLatin1Char('"');
+    };
+    if (!filter.include().malformed().isEmpty()) {
+        // Added, not in place of the last line as fail() does: that line is
+        // no placeholder but another pass's.
+        m_host.log().append(stamped(msg(msgError) + QStringLiteral(": ") +
+                                    text("t70", "malformed Include pattern, no file taken: %1")
+                                        .arg(quoted(filter.include().malformed())) +
+                                    QStringLiteral(" - ")));
+        m_errorFlag = true;
+        m_host.problemLogged();
+        return {};
+    }
+    if (!filter.exclude().malformed().isEmpty())
+        m_host.log().append(stamped(msg(msgInfo) + QStringLiteral(": ") +
+                                    text("t71", "malformed Exclude pattern ignored: %1")
+                                        .arg(quoted(filter.exclude().malformed()))));
+    if (!filter.filters())
+        return files;
+    QStringList taken;
+    for (const QString &name : files)
+        if (filter.takes(name))
+            taken << name;
+    return taken;
 }
 
 QString TransferPass::foldedName(const QString &name)

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 #include "settings/CachedSetting.h"
+#include "settings/ExtraOptions.h"
 #include "settings/Messages.h"
 
 #include <QHash>
@@ -54,10 +55,14 @@ private:
             Done,        // transferred
             Overwritten, // transferred over an existing file
             Kept,        // left alone: it exists and is not to be replaced
-            Refused      // no room in the destination
+            Refused,     // no room in the destination
+            Held,        // changed too recently: left for a later pass
+            PlacedAs,    // transferred under a numbered name
+            Identical    // its content is there already
         };
         QStringList errors; // failure descriptions, in the order they came
         Outcome outcome = Outcome::None;
+        QString placedAs; // the numbered name, for PlacedAs
     };
 
     // What the destination check answered for one file.
@@ -80,7 +85,12 @@ private:
     Verdict checkDestination(std::optional<qint64> size, Report &report);
     void treatExisting(const QString &name, bool overwrite, Report &report);
     bool place(const QString &name, Report::Outcome done, Report &report);
-    void nameTaken(const QString &name, Report &report);
+    bool stillBeingWritten(const QString &name, Report &report);
+    void placeNumbered(const QString &name, Report &report);
+    bool alreadyThere(const QString &name, const QString &existing, Report &report);
+    bool toTrash(const QString &name, Report &report);
+    QStringList takenFiles(const QStringList &files);
+    void nameTaken(const QString &name, bool numbering, Report &report);
     void settle(const QString &name, Report::Outcome done, const FsResult &moved, Report &report);
     bool collidesWithPlaced(const QString &name, Report &report);
     static QString foldedName(const QString &name);
@@ -135,12 +145,16 @@ private:
     bool m_errorFlag = false;
     int m_filesAffected = 0;
     int m_filesTransferred = 0;
+    int m_held = 0; // files written as still being written
     bool m_listingFailed = false;
     bool m_folderBusy = false;
 
     QString m_stamp;
     qint64 m_stampSecond = 0;
 
+    // Read for every file, on the worker.
+    CachedExtraOptions m_options;
+    ExtraOptions::NameTaken m_nameTaken = ExtraOptions::NameTaken::Keep; // of the current file
     // Read for every file that needs the destination check, on the worker.
     CachedSetting m_checkSetting{QStringLiteral("Options"), QStringLiteral("CheckDestination"),
                                  QStringLiteral("0")};

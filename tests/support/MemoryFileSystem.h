@@ -15,7 +15,8 @@
 
 // Files in memory by cleaned path (so "/a//b" and "/a/b/" name one file),
 // drive names and free space by folder, and failures injected by operation
-// ("list", "exists", "length", "delete", "copy", "move", "replace", "lock") and path. With
+// ("list", "exists", "length", "delete", "copy", "move", "replace", "lock",
+// "times", "compare", "trash") and path. With
 // ignoreCase a lookup finds a name in any letter case, as on a USB stick.
 // The pass waits for each worker call, so only the copy-under-way flag is
 // shared live.
@@ -51,6 +52,35 @@ public:
     bool sameFile(const QString &a, const QString &b) const override
     {
         return has(a) && stored(a) == stored(b);
+    }
+    FsValue<qint64> lastChangeNs(const QString &path) const override
+    {
+        const FsResult f = has(path) ? failure("times", path) : missing();
+        return f.ok() ? FsValue<qint64>::of(changedNs.value(stored(path)))
+                      : FsValue<qint64>::failed(f);
+    }
+    FsValue<bool> sameContent(const QString &a, const QString &b) const override
+    {
+        const FsResult f = has(a) && has(b) ? failure("compare", b) : missing();
+        return f.ok() ? FsValue<bool>::of(files.value(stored(a)) == files.value(stored(b)))
+                      : FsValue<bool>::failed(f);
+    }
+    FsResult deleteDuplicate(const QString &source, const QString &copy) override
+    {
+        const FsValue<bool> same = sameContent(source, copy);
+        if (!same.ok())
+            return same.status();
+        if (!same.value || stored(source) == stored(copy))
+            return FsResult::failure(Different, QString());
+        files.remove(stored(source));
+        return {};
+    }
+    FsResult linkToTrash(const QString &path, qint64) override
+    {
+        const FsResult f = has(path) ? failure("trash", path) : missing();
+        if (f.ok())
+            trash << files.value(stored(path));
+        return f;
     }
     FsResult deleteFile(const QString &path) override
     {
@@ -148,6 +178,8 @@ public:
     QMap<QString, QByteArray> files; // contents by path
     QMap<QString, qint64> sizes;     // of files held without their bytes
     QMap<QString, QString> drives;   // by folder; "d" when not set
+    QMap<QString, qint64> changedNs; // newer file time by path; 0 when not set
+    QList<QByteArray> trash;         // contents linked into the trash
     QMap<QString, qint64> freeBytes; // by folder; 1 TiB when not set
     QMap<std::pair<QString, QString>, FsResult> failures;
     QSet<QThread *> threads;   // where delete, copy and move ran

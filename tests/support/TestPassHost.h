@@ -48,11 +48,13 @@ public:
     void setCancelRequested(bool requested) override { cancel = requested; }
     void setBusy(bool busy) override { calls << QString::fromLatin1(busy ? "busy" : "idle"); }
     void setBusyPointer(bool) override {}
+    void problemLogged() override { ++problems; }
 
     QString source = QStringLiteral("/src"), destination = QStringLiteral("/dst");
     bool move = false, overwrite = false, cancel = false;
     MessageTable table;
     MemoryLog memoryLog;
+    int problems = 0;  // problemLogged() calls
     QStringList calls; // "busy", "idle", and "on|noun|count" or "off|..." for enableControls
     std::function<void()> onEventRound; // where a click or a save could come in
 };
