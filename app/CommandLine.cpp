@@ -58,7 +58,7 @@ int withOutput(const std::function<int(StandardOutput &)> &run)
 
 QString usage()
 {
-    return QStringLiteral("Usage: pallwick [/s | --once | --help | --version]\n");
+    return QStringLiteral("Usage: pallwick [/s | --once [--dry-run] | --help | --version]\n");
 }
 
 QString help()
@@ -77,10 +77,16 @@ QString help()
                           "              2 the job cannot run (no settings file, a folder "
                           "missing)\n"
                           "              3 another pass of this folder is running\n"
+                          "  --once --dry-run\n"
+                          "              say what one pass would do, each line behind \"[dry run] \",\n"
+                          "              and change nothing; exit status 0, or 2 or 3 as above\n"
                           "  --help      show this help and exit\n"
                           "  --version   show the version and exit\n"
                           "\n"
-                          "The job and the options are read from %1.\n")
+                          "The job and the options are read from %1.\n"
+                          "Quiet time, name patterns, names already taken, the trash for replaced\n"
+                          "files and the activity log file are set in the window's Extra options\n"
+                          "dialog (its context menu, the tray menu, or Ctrl+,).\n")
                .arg(modGlobal::decideLayout().settingsFile);
 }
 
@@ -123,9 +129,21 @@ std::optional<int> runWithoutWindow(int &argc, char **argv)
             return OnceRun::run(environment);
         });
     }
+    const QString once = QStringLiteral("--once"), dryRun = QStringLiteral("--dry-run");
+    if (own == QStringList{once, dryRun} || own == QStringList{dryRun, once}) {
+        QCoreApplication app(argc, argv);
+        return withOutput([](StandardOutput &out) {
+            OnceRun::Environment environment;
+            environment.out = [&out](const QByteArray &bytes) { out.write(bytes); };
+            environment.dryRun = true;
+            return OnceRun::run(environment);
+        });
+    }
     const QStringList known = {QStringLiteral("--once"), QStringLiteral("--help"),
-                               QStringLiteral("-h"), QStringLiteral("--version")};
-    QString complaint = QStringLiteral("pallwick: an option stands alone\n");
+                               QStringLiteral("-h"), QStringLiteral("--version"), dryRun};
+    QString complaint = own.contains(dryRun) && !own.contains(once)
+                            ? QStringLiteral("pallwick: --dry-run goes with --once\n")
+                            : QStringLiteral("pallwick: an option stands alone\n");
     for (const QString &argument : own) {
         if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1 &&
             !known.contains(argument)) {

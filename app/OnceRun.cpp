@@ -1,6 +1,7 @@
 #include "app/OnceRun.h"
 
 #include "platform/Clock.h"
+#include "platform/DryRunFileSystem.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/RecordText.h"
 #include "platform/ShutdownSignals.h"
@@ -88,17 +89,24 @@ int run(const Environment &environment)
         }
     }
 
+    std::unique_ptr<DryRunFileSystem> dryRun;
+    if (environment.dryRun) {
+        dryRun = std::make_unique<DryRunFileSystem>(*fs);
+        fs = dryRun.get();
+    }
+    const QByteArray prefix = environment.dryRun ? QByteArrayLiteral("[dry run] ") : QByteArray();
+
     HeadlessPassHost host(job.source, job.destination, job.move, job.overwrite, loadMessageTable());
     std::unique_ptr<ActivityLogFile> logFile;
-    if (ActivityLogFile::wanted()) {
+    if (!environment.dryRun && ActivityLogFile::wanted()) {
         const QString path = ActivityLogFile::defaultPath();
         logFile =
             std::make_unique<ActivityLogFile>(path, clock, [reason, path](const QString &why) {
                 reason(QStringLiteral("activity log file not written (%1): %2").arg(why, path));
             });
     }
-    host.log().setFinalLineSink([&out, &logFile](const QString &line) {
-        out(RecordText::encode(line) + '\n');
+    host.log().setFinalLineSink([&out, &logFile, &prefix](const QString &line) {
+        out(prefix + RecordText::encode(line) + '\n');
         if (logFile)
             logFile->write(line);
     });
@@ -118,6 +126,8 @@ int run(const Environment &environment)
     }
     host.log().flushFinal();
     logFile.reset(); // every line written before the exit
+    if (environment.dryRun)
+        return AllDone;
     return host.problems() || host.cancelled() ? SomeFailed : AllDone;
 }
 

@@ -28,11 +28,15 @@ struct Environment
     const Clock *clock = nullptr;
     std::function<void(const QByteArray &)> out; // default: standard output
     std::function<void(const QByteArray &)> err; // default: standard error
+    // Says what the pass would do, each line behind "[dry run] ", and
+    // changes nothing: no transfer, no cleanup, no activity log file.
+    bool dryRun = false;
 };
 
 // Every final log line goes to out as it comes, in the window's words and
 // stamp; with LogFile=1 also to the activity log file. SIGINT, SIGTERM and
 // SIGHUP cancel after the file in progress. The settings file is only read.
+// A dry run answers AllDone whenever it could run.
 int run(const Environment &environment = {});
 
 } // namespace OnceRun
