@@ -35,16 +35,22 @@ TrayIcon::TrayIcon(frmMain &window)
     m_menu->setObjectName(QStringLiteral("TrayMenu"));
     m_startStop = m_menu->addAction(QString());
     m_show = m_menu->addAction(QString());
+    m_extraOptions = m_menu->addAction(QString());
     m_menu->addSeparator();
     m_quit = m_menu->addAction(QString());
     m_startStop->setObjectName(QStringLiteral("TrayStartStop"));
     m_show->setObjectName(QStringLiteral("TrayShow"));
+    m_extraOptions->setObjectName(QStringLiteral("TrayExtraOptions"));
     m_quit->setObjectName(QStringLiteral("TrayQuit"));
 
     // Through the button itself: the same handler, and nothing when it is
     // disabled.
     connect(m_startStop, &QAction::triggered, &window, [this] { m_window.cmdStopStart->click(); });
     connect(m_show, &QAction::triggered, this, &TrayIcon::showWindow);
+    connect(m_extraOptions, &QAction::triggered, &window, [this] {
+        showWindow();
+        m_window.ExtraOptions_Click();
+    });
     // A close as by the close box: the same save decision, and a running pass
     // is cancelled after its file first.
     connect(m_quit, &QAction::triggered, &window, [this] { m_window.close(); });
@@ -105,6 +111,7 @@ void TrayIcon::updateMenu()
     m_startStop->setText(m_window.cmdStopStart->text());
     m_startStop->setEnabled(m_window.cmdStopStart->isEnabled());
     m_show->setText(trayText("Show", "&Show window"));
+    m_extraOptions->setText(m_window.actExtraOptions->text());
     m_quit->setText(m_window.Msg[msgQuit]);
 }
 

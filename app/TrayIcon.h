@@ -31,6 +31,7 @@ public:
     QMenu *menu() const { return m_menu; }
     QAction *startStopAction() const { return m_startStop; }
     QAction *showAction() const { return m_show; }
+    QAction *extraOptionsAction() const { return m_extraOptions; }
     QAction *quitAction() const { return m_quit; }
     // The title and text of the latest notification, "" before the first.
     QString lastNotification() const;
@@ -47,6 +48,7 @@ private:
     QMenu *m_menu;
     QAction *m_startStop;
     QAction *m_show;
+    QAction *m_extraOptions;
     QAction *m_quit;
     QSystemTrayIcon *m_icon;
     QTimer *m_progressTimer; // refreshes the tool tip during a pass

@@ -8,6 +8,7 @@
 #include "app/TrayIcon.h"
 #include "dialogs/AppIcon.h"
 #include "dialogs/dlgAbout.h"
+#include "dialogs/dlgExtraOptions.h"
 #include "dialogs/dlgOptionen.h"
 #include "platform/Clock.h"
 #include "platform/PosixFileSystem.h"
@@ -21,6 +22,7 @@
 #include "transfer/ActivityLogFile.h"
 #include "transfer/TransferPass.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -124,6 +126,15 @@ void frmMain::createControls()
     setFont(designFont(font()));
     setWindowIcon(appIcon());
     paintBackground(this, Qt::white);
+
+    // Additive: the Extra options dialog from the context menu and Ctrl+,.
+    actExtraOptions = new QAction(this);
+    actExtraOptions->setObjectName(QStringLiteral("actExtraOptions"));
+    actExtraOptions->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    actExtraOptions->setShortcutContext(Qt::WindowShortcut);
+    connect(actExtraOptions, &QAction::triggered, this, [this] { ExtraOptions_Click(); });
+    addAction(actExtraOptions);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Frame1 = place<QFrame>(this, "Frame1", 45, -30, 6000, 3675);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -273,6 +284,8 @@ void frmMain::Form_Load(const QStringList &arguments)
 void frmMain::LoadLanguage()
 {
     Msg = loadMessageTable();
+    actExtraOptions->setText(
+        languageText(QStringLiteral("t88"), QStringLiteral("E&xtra options...")));
     Label1->setText(Msg[msgSourceFolder]);
     Label2->setText(Msg[msgDestFolder]);
     Label3->setText(Msg[msgInterval]);
@@ -699,6 +712,12 @@ void frmMain::startLogFile()
     m_log->setFinalLineSink([this](const QString &line) { m_logFile->write(line); });
 }
 
+void frmMain::stopLogFile()
+{
+    m_log->setFinalLineSink({});
+    m_logFile.reset();
+}
+
 void frmMain::logFileFailed(const QString &reason)
 {
     const QString notice =
@@ -991,6 +1010,19 @@ void frmMain::cmdOpt_Click()
 {
     const PassGate::Hold hold(gate(), m_passRunning);
     dlgOptionen dialog(*this, this);
+    dialog.exec();
+}
+
+void frmMain::ExtraOptions_Click()
+{
+    dlgExtraOptions dialog(this);
+    connect(&dialog, &dlgExtraOptions::saved, this,
+            [this](const ExtraOptions &before, const ExtraOptions &after) {
+                if (after.logFile && !before.logFile)
+                    startLogFile();
+                else if (!after.logFile && before.logFile)
+                    stopLogFile();
+            });
     dialog.exec();
 }
 

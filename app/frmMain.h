@@ -17,6 +17,7 @@ class ActivityLogFile;
 class ArrivalTrigger;
 class Clock;
 class FileSystem;
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -96,6 +97,8 @@ public:
     void cmdFrom_Click();
     void cmdTo_Click();
     void cmdOpt_Click();
+    // The Extra options dialog (context menu, tray menu, Ctrl+,).
+    void ExtraOptions_Click();
     void cmdInfo_Click();
     void cmdQuit_Click();
     void cmdQuit_KeyDown(int key);
@@ -168,6 +171,7 @@ private:
     void stepInterval(bool up);
     void setTextColor(QLineEdit *box, const QColor &color);
     void startLogFile();
+    void stopLogFile();
     void logFileFailed(const QString &reason);
     void commitData(QSessionManager &manager);
     void runTimedPass();
@@ -192,6 +196,7 @@ private:
     bool m_tickAfterPass = false;    // the count fell due during an arrival pass
 
 public:
+    QAction *actExtraOptions = nullptr; // in the context menu, with Ctrl+,
     // Controls, named as in the design.
     QFrame *Frame1 = nullptr;
     QLabel *Label1 = nullptr;

@@ -205,6 +205,13 @@ bool onPath(const char *program);
 
 double runHeadlessPass(const QString &source, const QString &destination, bool move,
                        const MessageTable &texts, int count, const QString &what);
+// --extra-options: the passes run with a quiet time, the download patterns
+// left out and numbered names for taken ones, none of which holds a file of
+// the data: their cost per file is what is measured. The data is left alone
+// for longer than the quiet time before each run.
+extern bool g_extraOptions;
+constexpr int ExtraQuietSeconds = 1;
+extern const QByteArray ExtraSettings;
 // A program folder of its own: settings naming the job, the German texts,
 // and a per-user store that is not the user's.
 void writeSettings(const QString &program, const QString &source, const QString &destination);

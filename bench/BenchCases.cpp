@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 #include <csignal>
 #include <thread>
@@ -96,6 +97,8 @@ void runSmallCases(Bench &b, const QStringList &cases, const QString &place, con
     const auto prepare = [&] {
         makeFiles(src, count, SmallSize);
         freshFolder(dst);
+        if (g_extraOptions) // older than the quiet time, or nothing would move
+            std::this_thread::sleep_for(std::chrono::milliseconds(ExtraQuietSeconds * 1000 + 100));
     };
 
     // A copy is durable, cp's is not: only where nothing needs flushing

@@ -28,6 +28,11 @@ double runHeadlessPass(const QString &source, const QString &destination, bool m
     return seconds;
 }
 
+bool g_extraOptions = false;
+const QByteArray ExtraSettings = "QuietSeconds=1\nNameTaken=1\nExclude=*.part;*.partial;"
+                                 "*.crdownload;*.download;*.opdownload;*.!qB;*.!ut;*.aria2;"
+                                 "*.filepart;~$*\n";
+
 void writeSettings(const QString &program, const QString &source, const QString &destination)
 {
     QFile ini(program + QStringLiteral("/Pallwick.ini"));
@@ -35,6 +40,8 @@ void writeSettings(const QString &program, const QString &source, const QString 
         die(QStringLiteral("cannot write %1").arg(ini.fileName()));
     ini.write("[Options]\nLanguage=Deutsch\nFrom=" + QFile::encodeName(source) +
               "\nTo=" + QFile::encodeName(destination) + "\nAction=Copy\nShowLog=1\nOverwrite=0\n");
+    if (g_extraOptions)
+        ini.write(ExtraSettings);
     ini.close();
     // A settings file changed within the last 2 s is read anew for every
     // file, as its stamp cannot be trusted yet; a user's file is older.

@@ -65,9 +65,14 @@ int main(int argc, char *argv[])
         QStringLiteral("Where the small-file cases run, of: dir (the data folder), tmpfs (one "
                        "mounted in it, as root) (default: dir,tmpfs)."),
         QStringLiteral("list"), AllPlaces.join(QLatin1Char(',')));
+    const QCommandLineOption extraOption(
+        QStringLiteral("extra-options"),
+        QStringLiteral("Run the passes with QuietSeconds=1, the download set as Exclude and "
+                       "NameTaken=1 (the data is made older than the quiet time first)."));
     parser.addOptions({dirOption, roundsOption, filesOption, growthOption, bigOption, crossOption,
-                       fuseOption, casesOption, placesOption});
+                       fuseOption, casesOption, placesOption, extraOption});
     parser.process(app);
+    g_extraOptions = parser.isSet(extraOption);
 
     const auto number = [&](const QCommandLineOption &option, const QString &text, int max) {
         bool ok = false;
@@ -132,6 +137,9 @@ int main(int argc, char *argv[])
     std::printf(
         "Pallwick Lite benchmark: %d rounds per case after one untimed warm-up, data in %s (%s)\n",
         b.rounds, qPrintable(b.root), qPrintable(rootType));
+    if (g_extraOptions)
+        std::printf("with the extra options: %s\n",
+                    QByteArray(ExtraSettings).replace('\n', ' ').constData());
     std::printf("times are medians in seconds over all rounds; ratio = pass / peer; "
                 "us/f = microseconds per file\n");
     std::fflush(stdout);

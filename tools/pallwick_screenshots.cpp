@@ -10,6 +10,7 @@
 #include "app/TrayIcon.h"
 #include "app/frmMain.h"
 #include "dialogs/dlgAbout.h"
+#include "dialogs/dlgExtraOptions.h"
 #include "dialogs/dlgOptionen.h"
 #include "platform/QtTranslations.h"
 #include "platform/UserStore.h"
@@ -227,6 +228,14 @@ void shootLanguage(const Workspace &ws, Shooter &shooter, const QString &languag
         settle(&options);
         shooter.shoot(&options, prefix + QStringLiteral("-options"));
         options.hide();
+
+        dlgExtraOptions extra(window.get());
+        extra.txtExclude->setText(dlgExtraOptions::DownloadPatterns);
+        extra.spnQuiet->setValue(30);
+        extra.cboNameTaken->setCurrentIndex(2);
+        settle(&extra);
+        shooter.shoot(&extra, prefix + QStringLiteral("-extraoptions"));
+        extra.hide();
 
         dlgAbout about(window.get());
         settle(&about);
