@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
+#include <QSpinBox>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
