@@ -2,6 +2,8 @@
 // and the test for a file that is already in the destination.
 #include "platform/FileNames.h"
 #include "platform/PosixFileSystem.h"
+#include "platform/PosixHeldFolders.h"
+#include "platform/PosixInternals.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,35 +15,19 @@
 
 namespace {
 
-class OpenFile
-{
-public:
-    explicit OpenFile(const QString &path, int flags = O_RDONLY)
-        : m_fd(::open(FileNames::encode(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW))
-    {
-    }
-    ~OpenFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    OpenFile(const OpenFile &) = delete;
-    OpenFile &operator=(const OpenFile &) = delete;
-    int fd() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
+using posixfs::Fd;
+using posixfs::lastError;
 
-private:
-    int m_fd;
-};
+// Opened from a held folder where path lies in one.
+int openFile(const QByteArray &path)
+{
+    const posixfs::At where = posixfs::at(path);
+    return ::openat(where.dir, where.name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+}
 
 qint64 nanoseconds(const struct timespec &t)
 {
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-FsResult lastError()
-{
-    return FsResult::fromErrno(errno);
 }
 
 FsResult different()
@@ -52,12 +38,15 @@ FsResult different()
 // Both files as open descriptors with their status, or the failure.
 struct Pair
 {
-    OpenFile a, b;
+    Fd a, b;
     struct stat stA, stB;
-    Pair(const QString &pathA, const QString &pathB) : a(pathA), b(pathB) {}
+    Pair(const QString &pathA, const QString &pathB)
+        : a(openFile(FileNames::encode(pathA))), b(openFile(FileNames::encode(pathB)))
+    {
+    }
     FsResult open()
     {
-        if (!a.valid() || ::fstat(a.fd(), &stA) != 0 || !b.valid() || ::fstat(b.fd(), &stB) != 0)
+        if (!a.valid() || ::fstat(a.get(), &stA) != 0 || !b.valid() || ::fstat(b.get(), &stB) != 0)
             return lastError();
         if (!S_ISREG(stA.st_mode) || !S_ISREG(stB.st_mode))
             return FsResult::failure(EINVAL, QStringLiteral("Not a regular file"));
@@ -74,7 +63,7 @@ FsValue<bool> equalBytes(const Pair &pair)
     constexpr size_t Chunk = 128 * 1024;
     std::vector<char> left(Chunk), right(Chunk);
     for (off_t offset = 0; offset < pair.stA.st_size;) {
-        const ssize_t got = ::pread(pair.a.fd(), left.data(), Chunk, offset);
+        const ssize_t got = ::pread(pair.a.get(), left.data(), Chunk, offset);
         if (got < 0)
             return FsValue<bool>::failed(lastError());
         if (got == 0) // shorter than its size said: it changed
@@ -82,7 +71,7 @@ FsValue<bool> equalBytes(const Pair &pair)
         ssize_t have = 0;
         while (have < got) {
             const ssize_t more =
-                ::pread(pair.b.fd(), right.data() + have, size_t(got - have), offset + have);
+                ::pread(pair.b.get(), right.data() + have, size_t(got - have), offset + have);
             if (more < 0)
                 return FsValue<bool>::failed(lastError());
             if (more == 0)
@@ -114,7 +103,9 @@ FsResult syncFolderOf(const QByteArray &path)
 FsValue<qint64> PosixFileSystem::lastChangeNs(const QString &path) const
 {
     struct stat st;
-    if (::fstatat(AT_FDCWD, FileNames::encode(path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    const QByteArray bytes = FileNames::encode(path);
+    const posixfs::At where = posixfs::at(bytes);
+    if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return FsValue<qint64>::failed(lastError());
     return FsValue<qint64>::of(std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)));
 }
@@ -141,21 +132,22 @@ FsResult PosixFileSystem::deleteDuplicate(const QString &source, const QString &
     if (!same.value)
         return different();
     // The copy, with its name, is on disk before the source goes.
-    if (::fsync(pair.b.fd()) != 0)
+    if (::fsync(pair.b.get()) != 0)
         return lastError();
     if (const FsResult synced = syncFolderOf(FileNames::encode(copy)); !synced.ok())
         return synced;
     struct stat now, named;
     const QByteArray sourcePath = FileNames::encode(source);
-    if (::fstat(pair.a.fd(), &now) != 0)
+    if (::fstat(pair.a.get(), &now) != 0)
         return lastError();
     if (now.st_size != pair.stA.st_size ||
         nanoseconds(now.st_mtim) != nanoseconds(pair.stA.st_mtim) ||
         nanoseconds(now.st_ctim) != nanoseconds(pair.stA.st_ctim) ||
-        ::fstatat(AT_FDCWD, sourcePath.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(posixfs::at(sourcePath).dir, posixfs::at(sourcePath).name, &named,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_dev != now.st_dev || named.st_ino != now.st_ino)
         return FsResult::failure(SourceChangedError, sourceChangedText());
-    if (::unlink(sourcePath.constData()) != 0)
+    if (::unlinkat(posixfs::at(sourcePath).dir, posixfs::at(sourcePath).name, 0) != 0)
         return lastError();
     return {};
 }
