@@ -41,6 +41,12 @@ public:
     {
         return m_real.holdFolders(folders);
     }
+    // The real lock: a dry run says so when another pass holds the folder,
+    // and a lock changes nothing on disk.
+    FsValue<std::unique_ptr<FolderLock>> lockFolder(const QString &folder) override
+    {
+        return m_real.lockFolder(folder);
+    }
 
     QString driveName(const QString &path) const override { return m_real.driveName(path); }
     qint64 freeSpace(const QString &path) const override;

@@ -101,6 +101,13 @@ private slots:
             QSet<QString>(lines.cbegin(), lines.cend()),
             (QSet<QString>{"[dry run] Moved: new.txt", "[dry run] Moved (overwritten): old.txt"}));
         QCOMPARE(tree(), before);
+        {
+            PosixFileSystem other; // another pass holds the folder
+            const auto held = other.lockFolder(f.path("src"));
+            QVERIFY(held.ok());
+            QCOMPARE(once(true, lines), 3);
+            QCOMPARE(tree(), before);
+        }
 
         // The same job for real: the lines without the prefix.
         QCOMPARE(once(false, lines), 0);
