@@ -58,7 +58,7 @@ int withOutput(const std::function<int(StandardOutput &)> &run)
 
 QString usage()
 {
-    return QStringLiteral("Usage: pallwick [/s | --once [--dry-run] | --help | --version]\n");
+    return QStringLiteral("Usage: pallwick [/s | --once | --help | --version]\n");
 }
 
 QString help()

@@ -113,6 +113,8 @@ private slots:
         QTest::newRow("unknown") << QStringList{"--onse"} << 2 << "" << usage;
         QTest::newRow("unknown after /s") << QStringList{"/s", "-x"} << 2 << "" << usage;
         QTest::newRow("two options") << QStringList{"--once", "--help"} << 2 << "" << usage;
+        QTest::newRow("dry run without --once") << QStringList{"--dry-run"} << 2 << ""
+                                                << "--dry-run goes with --once\n" + usage;
     }
 
     void options()
