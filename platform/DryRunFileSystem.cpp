@@ -128,7 +128,7 @@ FsResult DryRunFileSystem::place(const QString &source, const QString &destinati
 }
 
 FsResult DryRunFileSystem::copyFile(const QString &source, const QString &destination,
-                                    const Admission &admit)
+                                    const Admission &admit, MoveBatch *)
 {
     return place(source, destination, false, admit);
 }

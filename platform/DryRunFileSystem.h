@@ -30,7 +30,7 @@ public:
 
     FsResult deleteFile(const QString &path) override;
     FsResult copyFile(const QString &source, const QString &destination,
-                      const Admission &admit = {}) override;
+                      const Admission &admit = {}, MoveBatch *batch = nullptr) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
     FsResult deleteDuplicate(const QString &source, const QString &copy) override;
