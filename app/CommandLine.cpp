@@ -64,29 +64,30 @@ QString usage()
 QString help()
 {
     return usage() +
-           QStringLiteral("Moves or copies the files of one folder into another, again and again.\n"
-                          "\n"
-                          "  (nothing)   open the window with the saved job\n"
-                          "  /s          open the window and start the saved job\n"
-                          "  --once      run one pass of the saved job without a window and exit;\n"
-                          "              each log line goes to standard output. Exit status:\n"
-                          "              0 every file transferred or kept (or none there),\n"
-                          "              1 a file failed or was refused for lack of space, or\n"
-                          "                the pass was cancelled (Ctrl+C, SIGTERM), or standard\n"
-                          "                output could not be written,\n"
-                          "              2 the job cannot run (no settings file, a folder "
-                          "missing)\n"
-                          "              3 another pass of this folder is running\n"
-                          "  --once --dry-run\n"
-                          "              say what one pass would do, each line behind \"[dry run] \",\n"
-                          "              and change nothing; exit status 0, or 2 or 3 as above\n"
-                          "  --help      show this help and exit\n"
-                          "  --version   show the version and exit\n"
-                          "\n"
-                          "The job and the options are read from %1.\n"
-                          "Quiet time, name patterns, names already taken, the trash for replaced\n"
-                          "files and the activity log file are set in the window's Extra options\n"
-                          "dialog (its context menu, the tray menu, or Ctrl+,).\n")
+           QStringLiteral(
+               "Moves or copies the files of one folder into another, again and again.\n"
+               "\n"
+               "  (nothing)   open the window with the saved job\n"
+               "  /s          open the window and start the saved job\n"
+               "  --once      run one pass of the saved job without a window and exit;\n"
+               "              each log line goes to standard output. Exit status:\n"
+               "              0 every file transferred or kept (or none there),\n"
+               "              1 a file failed or was refused for lack of space, or\n"
+               "                the pass was cancelled (Ctrl+C, SIGTERM), or standard\n"
+               "                output could not be written,\n"
+               "              2 the job cannot run (no settings file, a folder "
+               "missing)\n"
+               "              3 another pass of this folder is running\n"
+               "  --once --dry-run\n"
+               "              say what one pass would do, each line behind \"[dry run] \",\n"
+               "              and change nothing; exit status 0, or 2 or 3 as above\n"
+               "  --help      show this help and exit\n"
+               "  --version   show the version and exit\n"
+               "\n"
+               "Quiet time, name patterns, names already taken, the trash for replaced\n"
+               "files and the activity log file are set in the window's Extra options\n"
+               "dialog (its context menu, the tray menu, or Ctrl+,).\n"
+               "The job and the options are read from %1.\n")
                .arg(modGlobal::decideLayout().settingsFile);
 }
 

@@ -1,5 +1,6 @@
 #include "dialogs/dlgExtraOptions.h"
 
+#include "app/AccessibleNames.h"
 #include "app/DesignLook.h"
 #include "dialogs/AppIcon.h"
 #include "settings/Messages.h"
@@ -34,6 +35,7 @@ const QString dlgExtraOptions::DownloadPatterns =
 
 dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(ExtraOptions::read())
 {
+    AccessibleNames::install();
     setObjectName(QStringLiteral("dlgExtraOptions"));
     setWindowIcon(appIcon());
     setFont(designFont(font()));
@@ -133,6 +135,7 @@ void dlgExtraOptions::LoadLanguage()
     cboNameTaken->setItemText(0, text("t82", "leave the file where it is"));
     cboNameTaken->setItemText(1, text("t83", "keep both: \"name (1).ext\""));
     cboNameTaken->setItemText(2, text("t84", "keep both, unless the same file is there"));
+    AccessibleNames::nameComboBox(cboNameTaken, AccessibleNames::spoken(m_lblNameTaken->text()));
     chkTrash->setText(text("t85", "&Overwrite: the replaced file goes to the trash"));
     chkLogFile->setText(text("t86", "&Write the activity log to a file"));
     cmdCancel->setText(languageText(QStringLiteral("t41")));

@@ -3,6 +3,7 @@
 // folders dropped from a file manager.
 #include "app/AccessibleNames.h"
 #include "dialogs/dlgAbout.h"
+#include "dialogs/dlgExtraOptions.h"
 #include "dialogs/dlgOptionen.h"
 #include "platform/Shell.h"
 #include "support/WindowFixture.h"
@@ -149,6 +150,14 @@ private slots:
         QVERIFY2(optionControls.contains("Combo1: Language"),
                  qPrintable(optionControls.join('\n')));
 
+        dlgExtraOptions extra;
+        extra.show();
+        const QStringList extraControls = focusableControls(&extra);
+        QCOMPARE(unnamed(extraControls), QStringList());
+        QVERIFY2(extraControls.contains("cboNameTaken: Name taken (Overwrite off):") &&
+                     extraControls.contains("txtExclude: Leave out files matching:"),
+                 qPrintable(extraControls.join('\n')));
+
         AccessibleNames::setAssistiveTechnologyActive(true);
         dlgAbout about;
         about.show();
@@ -262,14 +271,16 @@ private slots:
         QTest::newRow("folder as uri-list") << QList<QUrl>{url} << QString() << true << folder;
         QTest::newRow("folder with text") << QList<QUrl>{url} << url.toString() << true << folder;
         QTest::newRow("localhost")
-            << QList<QUrl>{QUrl("file://localhost" + url.path(QUrl::FullyEncoded))} << QString() << true << folder;
+            << QList<QUrl>{QUrl("file://localhost" + url.path(QUrl::FullyEncoded))} << QString()
+            << true << folder;
         QTest::newRow("file") << QList<QUrl>{QUrl::fromLocalFile(m_drops.filePath("drop file"))}
                               << QString() << false << QString();
         QTest::newRow("two folders") << QList<QUrl>{url, url} << QString() << false << QString();
         QTest::newRow("remote") << QList<QUrl>{QUrl("sftp://server/srv/data")} << QString() << false
                                 << QString();
-        QTest::newRow("other host") << QList<QUrl>{QUrl("file://fileserver" + url.path(QUrl::FullyEncoded))}
-                                    << QString() << false << QString();
+        QTest::newRow("other host")
+            << QList<QUrl>{QUrl("file://fileserver" + url.path(QUrl::FullyEncoded))} << QString()
+            << false << QString();
     }
     void folderDrop()
     {

@@ -138,6 +138,11 @@ private slots:
             << "Exclude=+*.part+;;~$*;"
             << "move" << both + " /src/~$doc=3 -> /dst/a.txt=1 /src/b.part=2 /src/~$doc=3"
             << QStringList{"MOVED: a.txt"};
+        QTest::newRow("a whole name, a prefix") << "Include=b.par;a.txt Exclude=b.*"
+                                                << "move"
+                                                << both + " /src/b.par=3 -> /dst/a.txt=1 "
+                                                          "/src/b.par=3 /src/b.part=2"
+                                                << QStringList{"MOVED: a.txt"};
         QTest::newRow("matched with case")
             << "Include=*.TXT"
             << "move" << both + " -> " + both << QStringList{"INFO: NOFILES "};

@@ -36,10 +36,28 @@ NamePatterns::NamePatterns(const QString &list)
         const QString pattern = entry.trimmed();
         if (pattern.isEmpty())
             continue;
-        if (isMalformed(pattern))
+        if (isMalformed(pattern)) {
             m_malformed << pattern;
+            continue;
+        }
+        const auto literal = [](QStringView text) {
+            for (const QChar c : text)
+                if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('[') ||
+                    c == QLatin1Char('\\'))
+                    return false;
+            return true;
+        };
+        using Kind = Pattern::Kind;
+        const QStringView view(pattern);
+        if (literal(view))
+            m_patterns.push_back({Kind::Exact, pattern, {}});
+        else if (pattern.startsWith(QLatin1Char('*')) && literal(view.mid(1)))
+            m_patterns.push_back({Kind::Suffix, pattern.mid(1), {}});
+        else if (pattern.endsWith(QLatin1Char('*')) && literal(view.chopped(1)))
+            m_patterns.push_back({Kind::Prefix, pattern.chopped(1), {}});
         else
-            m_patterns.push_back(FileNames::encode(pattern));
+            m_patterns.push_back({Kind::Full, {}, FileNames::encode(pattern)});
+        m_anyFull = m_anyFull || m_patterns.back().kind == Kind::Full;
     }
 }
 
@@ -62,11 +80,26 @@ bool NamePatterns::isMalformed(const QString &pattern)
 
 bool NamePatterns::matches(const QString &name) const
 {
-    if (m_patterns.empty())
-        return false;
-    const QByteArray bytes = FileNames::encode(name);
-    for (const QByteArray &pattern : m_patterns)
-        if (::fnmatch(pattern.constData(), bytes.constData(), 0) == 0)
-            return true;
+    const QByteArray bytes = m_anyFull ? FileNames::encode(name) : QByteArray();
+    for (const Pattern &pattern : m_patterns) {
+        switch (pattern.kind) {
+        case Pattern::Kind::Suffix:
+            if (name.endsWith(pattern.text))
+                return true;
+            break;
+        case Pattern::Kind::Prefix:
+            if (name.startsWith(pattern.text))
+                return true;
+            break;
+        case Pattern::Kind::Exact:
+            if (name == pattern.text)
+                return true;
+            break;
+        case Pattern::Kind::Full:
+            if (::fnmatch(pattern.bytes.constData(), bytes.constData(), 0) == 0)
+                return true;
+            break;
+        }
+    }
     return false;
 }
