@@ -138,6 +138,19 @@ FsResult DryRunFileSystem::moveFile(const QString &source, const QString &destin
     return place(source, destination, true, {});
 }
 
+FsResult DryRunFileSystem::replaceFile(const QString &source, const QString &destination, bool move)
+{
+    const FsValue<bool> exists = fileExists(destination);
+    if (!exists.ok())
+        return exists.status();
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_placed.remove(clean(destination));
+        m_gone.insert(clean(destination));
+    }
+    return place(source, destination, move, {});
+}
+
 FsResult DryRunFileSystem::deleteDuplicate(const QString &source, const QString &copy)
 {
     if (sameFile(source, copy))

@@ -33,6 +33,7 @@ public:
                       const Admission &admit = {}, MoveBatch *batch = nullptr) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
+    FsResult replaceFile(const QString &source, const QString &destination, bool move) override;
     FsResult deleteDuplicate(const QString &source, const QString &copy) override;
     FsResult linkToTrash(const QString &path, qint64 nowSecs) override;
     // Nothing is cleaned up; none is counted.
