@@ -293,7 +293,8 @@ void TransferPass::writeOutcome(const QString &name, const Report &report)
     // Texts are taken now: a language saved during the transfer applies.
     for (const QString &description : report.errors)
         fail(description, name);
-    if (report.outcome == Report::Outcome::Done || report.outcome == Report::Outcome::Overwritten)
+    if (report.outcome == Report::Outcome::Done || report.outcome == Report::Outcome::Overwritten ||
+        report.outcome == Report::Outcome::PlacedAs)
         ++m_filesTransferred;
     const QString done = msg(m_move ? msgMoved : msgCopied);
     const QString notDone = msg(m_move ? msgNotMoved : msgNotCopied);
