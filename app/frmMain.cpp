@@ -1022,6 +1022,8 @@ void frmMain::ExtraOptions_Click()
                     startLogFile();
                 else if (!after.logFile && before.logFile)
                     stopLogFile();
+                // A saved RunOnArrival or quiet time applies at once.
+                followArrivals();
             });
     dialog.exec();
 }

@@ -1,13 +1,18 @@
 #include "dialogs/dlgExtraOptions.h"
 
 #include "app/AccessibleNames.h"
+#include "app/AutostartEntry.h"
 #include "app/DesignLook.h"
 #include "dialogs/AppIcon.h"
 #include "settings/Messages.h"
+#include "settings/modGlobal.h"
+#include "settings/modIniHandler.h"
 #include "transfer/NamePatterns.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,6 +28,26 @@ QString text(const char *key, const char *english)
 }
 
 constexpr int MaxQuietSeconds = 31 * 24 * 3600;
+
+bool switchedOn(const char *key)
+{
+    return ReadIni(QStringLiteral("Options"), QLatin1String(key), QStringLiteral("0"), 256) ==
+           QLatin1String("1");
+}
+
+AutostartEntry loginEntry()
+{
+    return AutostartEntry::forJob(modGlobal::IniFile);
+}
+
+// The program as installed (/usr/bin/pallwick for the package) or as it
+// lies in its portable folder, and the icon beside it where there is one.
+FsResult writeLoginEntry()
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString icon = QCoreApplication::applicationDirPath() + QStringLiteral("/pallwick.png");
+    return loginEntry().write(program, QFileInfo::exists(icon) ? icon : QStringLiteral("pallwick"));
+}
 } // namespace
 
 // Partial files of browsers (Firefox *.part, Chrome and Edge *.crdownload,
@@ -62,6 +87,12 @@ dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(Extr
     named(chkTrash, "chkTrash");
     chkLogFile = new QCheckBox(this);
     named(chkLogFile, "chkLogFile");
+    chkArrival = new QCheckBox(this);
+    named(chkArrival, "chkArrival");
+    chkLogin = new QCheckBox(this);
+    named(chkLogin, "chkLogin");
+    chkNotify = new QCheckBox(this);
+    named(chkNotify, "chkNotify");
     lblProblem = new QLabel(this);
     named(lblProblem, "lblProblem");
     lblProblem->setStyleSheet(QStringLiteral("color: #c00000"));
@@ -93,6 +124,9 @@ dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(Extr
     m_checkRows = new QVBoxLayout;
     m_checkRows->addWidget(chkTrash);
     m_checkRows->addWidget(chkLogFile);
+    m_checkRows->addWidget(chkArrival);
+    m_checkRows->addWidget(chkLogin);
+    m_checkRows->addWidget(chkNotify);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(cmdCancel);
@@ -116,6 +150,12 @@ dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(Extr
     cboNameTaken->setCurrentIndex(int(m_read.nameTaken));
     chkTrash->setChecked(m_read.replaceToTrash);
     chkLogFile->setChecked(m_read.logFile);
+    m_arrivalRead = switchedOn("RunOnArrival");
+    m_loginRead = loginEntry().exists();
+    m_notifyRead = switchedOn("NotifyEveryPass");
+    chkArrival->setChecked(m_arrivalRead);
+    chkLogin->setChecked(m_loginRead);
+    chkNotify->setChecked(m_notifyRead);
 }
 
 void dlgExtraOptions::LoadLanguage()
@@ -138,6 +178,9 @@ void dlgExtraOptions::LoadLanguage()
     AccessibleNames::nameComboBox(cboNameTaken, AccessibleNames::spoken(m_lblNameTaken->text()));
     chkTrash->setText(text("t85", "&Overwrite: the replaced file goes to the trash"));
     chkLogFile->setText(text("t86", "&Write the activity log to a file"));
+    chkArrival->setText(text("t91", "Run a pass when files arrive"));
+    chkLogin->setText(text("t92", "Start at login"));
+    chkNotify->setText(text("t93", "Notify after every pass"));
     cmdCancel->setText(languageText(QStringLiteral("t41")));
     cmdSave->setText(languageText(QStringLiteral("t42")));
 }
@@ -171,7 +214,24 @@ void dlgExtraOptions::cmdSave_Click()
     chosen.nameTaken = ExtraOptions::NameTaken(cboNameTaken->currentIndex());
     chosen.replaceToTrash = chkTrash->isChecked();
     chosen.logFile = chkLogFile->isChecked();
+    if (chkLogin->isChecked() != m_loginRead) {
+        const FsResult done = chkLogin->isChecked() ? writeLoginEntry() : loginEntry().remove();
+        if (!done.ok()) {
+            lblProblem->setText(done.description);
+            chkLogin->setFocus();
+            return;
+        }
+    }
     chosen.write(m_read);
+    writeSwitch("RunOnArrival", m_arrivalRead, chkArrival->isChecked());
+    writeSwitch("NotifyEveryPass", m_notifyRead, chkNotify->isChecked());
     emit saved(m_read, chosen);
     accept();
+}
+
+void dlgExtraOptions::writeSwitch(const char *key, bool was, bool now)
+{
+    if (was != now)
+        WriteIni(QStringLiteral("Options"), QLatin1String(key),
+                 now ? QStringLiteral("1") : QStringLiteral("0"));
 }

@@ -37,7 +37,10 @@ public:
     QComboBox *cboNameTaken;
     QCheckBox *chkTrash;
     QCheckBox *chkLogFile;
-    QLabel *lblProblem; // names a malformed pattern; empty otherwise
+    QCheckBox *chkArrival; // RunOnArrival
+    QCheckBox *chkLogin;   // the job's autostart entry
+    QCheckBox *chkNotify;  // NotifyEveryPass
+    QLabel *lblProblem;    // names a malformed pattern; empty otherwise
     QPushButton *cmdCancel;
     QPushButton *cmdSave;
 
@@ -52,8 +55,14 @@ protected:
 private:
     void cmdDownloads_Click();
     void cmdSave_Click();
+    // Writes a yes/no key only when the box changed it, so an untouched key
+    // stays absent from the settings file.
+    static void writeSwitch(const char *key, bool was, bool now);
 
     ExtraOptions m_read;
+    bool m_arrivalRead = false;
+    bool m_loginRead = false;
+    bool m_notifyRead = false;
     QVBoxLayout *m_checkRows;
     QLabel *m_lblQuiet;
     QLabel *m_lblInclude;

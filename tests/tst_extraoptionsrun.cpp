@@ -238,6 +238,44 @@ private slots:
                                                "\nNameTaken=1\nLogFile=1\n");
         QVERIFY(w->activityLogFile());
     }
+
+    // The arrival and notice boxes write their keys only when changed; the
+    // login box writes and removes this job's autostart entry, and shows
+    // whether it is there.
+    void switchesAndLoginEntry()
+    {
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", config); });
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(f.path("config")));
+        f.writeJob();
+        auto w = f.open();
+        const QString entries = f.path("config/autostart");
+        const auto save = [&](bool on, bool untouched = false) {
+            QTimer::singleShot(0, [&, on, untouched] {
+                auto *d = qobject_cast<dlgExtraOptions *>(QApplication::activeModalWidget());
+                QVERIFY(d);
+                QCOMPARE(d->chkLogin->isChecked(), !on && !untouched);
+                QCOMPARE(d->chkArrival->isChecked(), !on && !untouched);
+                if (!untouched)
+                    for (QCheckBox *box : {d->chkArrival, d->chkLogin, d->chkNotify})
+                        box->setChecked(on);
+                d->cmdSave->click();
+            });
+            w->ExtraOptions_Click();
+        };
+        const QByteArray before = f.settings();
+        save(false, true);
+        QCOMPARE(f.settings(), before);
+        QVERIFY(!QDir(entries).exists() || QDir(entries).isEmpty());
+        save(true);
+        QCOMPARE(f.settings().mid(before.size()), "RunOnArrival=1\nNotifyEveryPass=1\n");
+        const QStringList written = QDir(entries).entryList(QDir::Files);
+        QCOMPARE(written.size(), 1);
+        QVERIFY(fileBytes(entries + "/" + written[0]).contains(" /s\n"));
+        save(false);
+        QVERIFY(QDir(entries).isEmpty());
+        QVERIFY(f.settings().contains("RunOnArrival=0\n"));
+    }
 };
 
 QTEST_MAIN(tst_ExtraOptionsRun)
