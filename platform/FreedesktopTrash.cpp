@@ -108,8 +108,8 @@ FsValue<QByteArray> folderFor(const QByteArray &path, dev_t device, QByteArray &
     topdir = topdirOf(parentOf(path), device);
     const QByteArray uid = QByteArray::number(::getuid());
     const QByteArray base = topdir == "/" ? QByteArray() : topdir;
-    // $topdir/.Trash only when the administrator made it as the
-    // specification asks: a real folder with the sticky bit.
+    // $topdir/.Trash only when the administrator made it as desktops
+    // expect it: a real folder with the sticky bit.
     const QByteArray shared = base + "/.Trash";
     if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
         trashFolder(shared + '/' + uid))

@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-// The user's trash as the freedesktop trash specification describes it: a
+// The user's trash as desktops and file managers share it: a
 // folder with files/ and info/, the home trash under $XDG_DATA_HOME/Trash for
 // files on its file system, $topdir/.Trash/$uid or $topdir/.Trash-$uid on
 // other file systems.
