@@ -55,7 +55,8 @@ public:
         Staged,       // the copy is complete, not yet under its final name
         FolderSynced, // the new name is on disk
         SourceDeleted,
-        Renaming // a move within one file system checked its source and renames it now
+        Renaming, // a move within one file system checked its source and renames it now
+        Replacing // the copy, under a temporary name, takes the old file's place now
     };
     using StepHook = std::function<void(Step step, const QByteArray &path)>;
     // Test seams: watch the steps; turn the unnamed temporary files off (or

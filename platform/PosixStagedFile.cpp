@@ -144,6 +144,7 @@ FsResult StagedFile::replace(const QByteArray &destination)
         if (!linked.ok())
             return linked;
     }
+    reached(PosixFileSystem::Step::Replacing, destination);
     const At from = at(m_tempPath), to = at(destination);
     if (::renameat(from.dir, from.name, to.dir, to.name) != 0)
         return lastError();

@@ -170,48 +170,68 @@ private slots:
         QCOMPARE(entries("dst"), QStringList());
     }
 
-    // Outside a batch too, a copy or move onto a drive whose fsync or close
-    // fails is an error: no copy is left, and the source stays.
+    // Outside a batch too, a copy, move or overwrite onto a drive whose
+    // fsync or close fails is an error, and the source stays. No copy is
+    // left, and an old file stays, unless the error came only after the new
+    // file had taken its place: that copy stays, the old file being gone.
     void flushErrorsOutsideABatch_data()
     {
         QTest::addColumn<QString>("failing");
-        QTest::addColumn<bool>("move");
-        for (const char *failing : {"fsync", "close"})
-            for (const bool move : {false, true})
-                QTest::addRow("%s, %s fails", move ? "move" : "copy", failing)
-                    << QString(failing) << move;
+        QTest::addColumn<QString>("action");
+        for (const char *failing : {"fsync", "close", "first-close", "later-close"})
+            for (const char *action : {"copy", "move", "overwrite"})
+                QTest::addRow("%s, %s fails", action, failing) << QString(failing) << action;
     }
     void flushErrorsOutsideABatch()
     {
         QFETCH(QString, failing);
-        QFETCH(bool, move);
+        QFETCH(QString, action);
+        QVERIFY(QDir().mkpath(path("dst/backing")));
+        if (action == "overwrite")
+            writeFile(path("dst/backing/file"), "old");
         FuseMount fs("volatile_fs.py", {"--fail", failing}, path("dst/backing"), path("fuse"));
         if (!fs.skipReason.isEmpty())
             QSKIP(qPrintable(fs.skipReason));
         writeFile(path("src/file"), "content");
-        const FsResult result = move ? m_fs.moveFile(path("src/file"), path("fuse/file"))
-                                     : m_fs.copyFile(path("src/file"), path("fuse/file"));
+        const QString from = path("src/file"), to = path("fuse/file");
+        const FsResult result = action == "copy"   ? m_fs.copyFile(from, to)
+                                : action == "move" ? m_fs.moveFile(from, to)
+                                                   : m_fs.replaceFile(from, to, true);
         QCOMPARE(result.error, EIO);
         QCOMPARE(fileBytes(path("src/file")), QByteArray("content"));
-        QCOMPARE(entries("dst/backing"), QStringList());
+        const bool replaced = action == "overwrite" && failing == "later-close";
+        QCOMPARE(entries("dst/backing"),
+                 action == "overwrite" ? QStringList{"file"} : QStringList());
+        if (action == "overwrite")
+            QCOMPARE(fileBytes(path("dst/backing/file")), replaced ? "content" : "old");
     }
 
-    // A named copy is locked while it is written: another pass cleaning up
-    // leftovers in the same folder leaves it alone.
+    // A copy is locked while it has a temporary name: another pass cleaning
+    // up leftovers in the same folder leaves it alone, also the name an
+    // unnamed copy takes just before it replaces an old file.
     void cleanupSparesACopyUnderWay()
     {
-        PosixFileSystem::setUnnamedTemporaries(false);
-        writeFile(path("src/file"), "content");
-        int removed = -1;
-        PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
-            if (step == PosixFileSystem::Step::Staged)
-                removed = m_fs.removeLeftoverTemporaries(path("dst")).value;
-        });
-        const FsResult copied = m_fs.copyFile(path("src/file"), path("dst/file"));
-        QVERIFY2(copied.ok(), qPrintable(copied.description));
-        QCOMPARE(removed, 0);
-        QCOMPARE(entries("dst"), QStringList{"file"});
-        QCOMPARE(fileBytes(path("dst/file")), QByteArray("content"));
+        for (const bool unnamed : {false, true}) {
+            PosixFileSystem::setUnnamedTemporaries(unnamed);
+            int removed = -1;
+            PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+                if (step == PosixFileSystem::Step::Staged ||
+                    step == PosixFileSystem::Step::Replacing)
+                    removed = qMax(removed, m_fs.removeLeftoverTemporaries(path("dst")).value);
+            });
+            for (const QByteArray content : {"first", "second"}) { // new, then replacing
+                writeFile(path("src/file"), content);
+                const FsResult done =
+                    content == "first"
+                        ? m_fs.copyFile(path("src/file"), path("dst/file"))
+                        : m_fs.replaceFile(path("src/file"), path("dst/file"), false);
+                QVERIFY2(done.ok(), qPrintable(done.description));
+                QCOMPARE(removed, 0);
+                QCOMPARE(entries("dst"), QStringList{"file"});
+                QCOMPARE(fileBytes(path("dst/file")), content);
+            }
+            QVERIFY(QFile::remove(path("dst/file")));
+        }
     }
 
     // A move onto another file system whose name is taken there is refused

@@ -214,6 +214,10 @@ private slots:
                 << QStringList{"--fail", "fsync"} << EIO << move;
             QTest::addRow("%s, close fails", action)
                 << QStringList{"--fail", "close"} << EIO << move;
+            QTest::addRow("%s, only the first close fails", action)
+                << QStringList{"--fail", "first-close"} << EIO << move;
+            QTest::addRow("%s, only later closes fail", action)
+                << QStringList{"--fail", "later-close"} << EIO << move;
             QTest::addRow("%s, folder flush fails", action)
                 << QStringList{"--fail", "fsyncdir"} << EIO << move;
         }

@@ -330,8 +330,10 @@ private slots:
     void overwriteIsOneStep_data()
     {
         QTest::addColumn<bool>("move");
-        QTest::addColumn<bool>("cross");     // the destination on another file system
-        QTest::addColumn<QString>("source"); // "new", "missing", or "changes" after its copy
+        QTest::addColumn<bool>("cross"); // the destination on another file system
+        // "new", "missing", or "changes" after its copy or "changes late", once
+        // the copy has taken the old file's place
+        QTest::addColumn<QString>("source");
         QTest::addColumn<int>("error");
         for (const bool cross : {false, true})
             for (const bool move : {false, true}) {
@@ -343,10 +345,13 @@ private slots:
             }
         QTest::newRow("move, other file system, source changes")
             << true << true << "changes" << int(PosixFileSystem::SourceChangedError);
+        QTest::newRow("move, other file system, source changes late")
+            << true << true << "changes late" << int(PosixFileSystem::SourceChangedError);
     }
     // The old file stays under its name until the complete new one takes its
     // place in one rename, and stays for good when the source is gone or
-    // changes after its copy. On one file system a move is that rename.
+    // changes after its copy. A copy that has taken its place is never taken
+    // back: that would leave neither. On one file system a move is that rename.
     void overwriteIsOneStep()
     {
         QFETCH(bool, move);
@@ -362,7 +367,8 @@ private slots:
         PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
             if (step == PosixFileSystem::Step::FileSynced || step == PosixFileSystem::Step::Staged)
                 QCOMPARE(fileBytes(path("dst/f")), QByteArray("old")); // until the rename
-            if (step == PosixFileSystem::Step::FileSynced && source == "changes")
+            if ((step == PosixFileSystem::Step::FileSynced && source == "changes") ||
+                (step == PosixFileSystem::Step::FolderSynced && source == "changes late"))
                 writeFile(path("src/f"), "changed");
         });
         const ino_t inode = statOf(enc(path("src/f"))).st_ino;
@@ -370,8 +376,10 @@ private slots:
         PosixFileSystem::setStepHook({});
         QTEST(result.error, "error");
         const bool done = result.ok();
-        QCOMPARE(fileBytes(path("dst/f")), QByteArray(done ? "new" : "old"));
-        QCOMPARE(QFile::exists(path("src/f")), source == "changes" || (!move && source == "new"));
+        QCOMPARE(fileBytes(path("dst/f")),
+                 QByteArray(done || source == "changes late" ? "new" : "old"));
+        QCOMPARE(QFile::exists(path("src/f")),
+                 source.startsWith("changes") || (!move && source == "new"));
         if (done && move && !cross)
             QCOMPARE(statOf(enc(path("dst/f"))).st_ino, inode);
         QCOMPARE(entries(path("dst")), QStringList{"f"});

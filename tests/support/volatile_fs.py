@@ -9,6 +9,9 @@ Options:
   --capacity BYTES  an fsync that would make BACKING hold more fails ENOSPC
   --fail fsync      every fsync fails with EIO
   --fail close      every close (FUSE flush) fails with EIO
+  --fail first-close  the first close of each open file fails with EIO, later
+                    ones succeed: a network drive reports a write error once
+  --fail later-close  every close of an open file but its first fails with EIO
   --fail fsyncdir   every fsync of a folder fails with EIO
   --delay-ms N      every fsync takes N ms more, as a slow drive's does
   --no-ctime        the modification time stands in for the change time, as
@@ -37,6 +40,7 @@ class Volatile(Operations):
         self.fail = fail
         self.delay = delay
         self.dirty = {}  # backing inode -> bytearray, the file's unsynced content
+        self.closed = set()  # open files closed once (descriptors shared by dup)
 
     def _real(self, path):
         return os.path.join(self.root, path.lstrip('/'))
@@ -145,11 +149,14 @@ class Volatile(Operations):
             content.extend(bytes(length - len(content)))
 
     def flush(self, path, fh):
-        if self.fail == 'close':
+        first = fh not in self.closed
+        self.closed.add(fh)
+        if self.fail == 'close' or self.fail == ('first-close' if first else 'later-close'):
             raise FuseOSError(errno.EIO)
         return 0
 
     def release(self, path, fh):
+        self.closed.discard(fh)
         os.close(fh)
 
     def fsyncdir(self, path, datasync, fh):
@@ -178,7 +185,7 @@ class Volatile(Operations):
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--capacity', type=int)
-    parser.add_argument('--fail', choices=['fsync', 'close', 'fsyncdir'])
+    parser.add_argument('--fail', choices=['fsync', 'close', 'first-close', 'later-close', 'fsyncdir'])
     parser.add_argument('--delay-ms', type=int, default=0)
     parser.add_argument('--no-ctime', action='store_true')
     parser.add_argument('backing')
