@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "platform/FileNames.h"
+#include "platform/FolderLock.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,19 +98,11 @@ SingleInstance::Lock SingleInstance::takeLock()
 {
     const QByteArray path = FileNames::encode(m_lockPath);
     for (;;) {
-        const int fd =
-            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (fd < 0)
-            return Lock::Refused;
-        int locked;
-        do
-            locked = ::flock(fd, LOCK_EX | LOCK_NB);
-        while (locked != 0 && errno == EINTR);
-        if (locked != 0) {
-            const int error = errno;
-            ::close(fd);
-            return error == EWOULDBLOCK ? Lock::Held : Lock::Refused;
-        }
+        const FsValue<int> locked = openExclusivelyLocked(
+            path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (!locked.ok())
+            return locked.error == EWOULDBLOCK ? Lock::Held : Lock::Refused;
+        const int fd = locked.value;
         // The lock counts only for the file that still has the name.
         struct stat opened, named;
         if (::fstat(fd, &opened) == 0 && ::lstat(path.constData(), &named) == 0 &&

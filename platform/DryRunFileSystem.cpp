@@ -33,30 +33,35 @@ QString DryRunFileSystem::contentOf(const QString &path) const
     return state(path, &from) == State::Placed ? from : path;
 }
 
-FsValue<bool> DryRunFileSystem::fileExists(const QString &path) const
+std::optional<bool> DryRunFileSystem::notedExistence(const QString &path) const
 {
     switch (state(path)) {
     case State::Placed:
-        return FsValue<bool>::of(true);
+        return true;
     case State::Gone:
-        return FsValue<bool>::of(false);
+        return false;
     case State::Real:
         break;
     }
-    return m_real.fileExists(path);
+    return std::nullopt;
+}
+
+void DryRunFileSystem::noteGone(const QString &path)
+{
+    m_placed.remove(clean(path));
+    m_gone.insert(clean(path));
+}
+
+FsValue<bool> DryRunFileSystem::fileExists(const QString &path) const
+{
+    const std::optional<bool> noted = notedExistence(path);
+    return noted ? FsValue<bool>::of(*noted) : m_real.fileExists(path);
 }
 
 FsValue<bool> DryRunFileSystem::nameExistsExactly(const QString &path) const
 {
-    switch (state(path)) {
-    case State::Placed:
-        return FsValue<bool>::of(true);
-    case State::Gone:
-        return FsValue<bool>::of(false);
-    case State::Real:
-        break;
-    }
-    return m_real.nameExistsExactly(path);
+    const std::optional<bool> noted = notedExistence(path);
+    return noted ? FsValue<bool>::of(*noted) : m_real.nameExistsExactly(path);
 }
 
 FsValue<qint64> DryRunFileSystem::fileLength(const QString &path) const
@@ -93,8 +98,7 @@ FsResult DryRunFileSystem::deleteFile(const QString &path)
     if (!exists.value)
         return missing();
     const QMutexLocker lock(&m_mutex);
-    m_placed.remove(clean(path));
-    m_gone.insert(clean(path));
+    noteGone(path);
     return {};
 }
 
@@ -118,10 +122,8 @@ FsResult DryRunFileSystem::place(const QString &source, const QString &destinati
     const QMutexLocker lock(&m_mutex);
     m_placed.insert(clean(destination), content);
     m_gone.remove(clean(destination));
-    if (move) {
-        m_placed.remove(clean(source));
-        m_gone.insert(clean(source));
-    }
+    if (move)
+        noteGone(source);
     if (takesRoom)
         m_placedBytes += length.value;
     return {};
@@ -145,8 +147,7 @@ FsResult DryRunFileSystem::replaceFile(const QString &source, const QString &des
         return exists.status();
     {
         const QMutexLocker lock(&m_mutex);
-        m_placed.remove(clean(destination));
-        m_gone.insert(clean(destination));
+        noteGone(destination);
     }
     return place(source, destination, move, {});
 }

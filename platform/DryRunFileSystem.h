@@ -6,6 +6,8 @@
 #include <QMutex>
 #include <QSet>
 
+#include <optional>
+
 // A file system that answers as if the changes asked of it had been made,
 // and makes none: everything is read from the real one, and copies, moves,
 // deletions and trash links are only noted. A pass run on it says what it
@@ -62,6 +64,11 @@ private:
     State state(const QString &path, QString *from = nullptr) const;
     // The real file whose content path would have.
     QString contentOf(const QString &path) const;
+    // Whether path would exist after what was noted; none where it is the
+    // real file system's to say.
+    std::optional<bool> notedExistence(const QString &path) const;
+    // Called with the mutex held.
+    void noteGone(const QString &path);
     FsResult place(const QString &source, const QString &destination, bool move,
                    const Admission &admit);
 

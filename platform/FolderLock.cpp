@@ -13,14 +13,11 @@ PosixFolderLock::~PosixFolderLock()
     ::close(m_fd);
 }
 
-FsValue<std::unique_ptr<FolderLock>> PosixFolderLock::take(const QString &folder)
+FsValue<int> openExclusivelyLocked(const QByteArray &path, int flags, mode_t mode)
 {
-    using Value = FsValue<std::unique_ptr<FolderLock>>;
-    // Close-on-exec: a program the window starts must not keep the lock.
-    const int fd =
-        ::open(FileNames::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), flags, mode);
     if (fd < 0)
-        return Value::failed(FsResult::fromErrno(errno));
+        return FsValue<int>::failed(FsResult::fromErrno(errno));
     int locked;
     do
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -28,7 +25,18 @@ FsValue<std::unique_ptr<FolderLock>> PosixFolderLock::take(const QString &folder
     if (locked != 0) {
         const int error = errno;
         ::close(fd);
-        return Value::failed(FsResult::fromErrno(error));
+        return FsValue<int>::failed(FsResult::fromErrno(error));
     }
-    return Value::of(std::make_unique<PosixFolderLock>(fd));
+    return FsValue<int>::of(fd);
+}
+
+FsValue<std::unique_ptr<FolderLock>> PosixFolderLock::take(const QString &folder)
+{
+    using Value = FsValue<std::unique_ptr<FolderLock>>;
+    // Close-on-exec: a program the window starts must not keep the lock.
+    const FsValue<int> fd =
+        openExclusivelyLocked(FileNames::encode(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!fd.ok())
+        return Value::failed(fd.status());
+    return Value::of(std::make_unique<PosixFolderLock>(fd.value));
 }
