@@ -1,7 +1,9 @@
 // The built program from the command line, without a display: the options,
 // one pass with --once and its exit status, a cancel by Ctrl+C, and the
 // activity log file.
+#include "support/Program.h"
 #include "support/TestFiles.h"
+#include "support/TmpfsMount.h"
 
 #include <QDir>
 #include <QProcess>
@@ -14,8 +16,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,21 +37,14 @@ class tst_CommandLine : public QObject
                              "\nTo=" + path("dst").toUtf8() + "\n" + extra);
     }
 
-    // Started as cron would: no X, no Wayland, no platform plugin chosen;
-    // the window only where a platform is given.
+    // Without a display; the window only where a platform is given.
     void start(QProcess &process, const QStringList &arguments, const char *zone = "UTC",
                const char *platform = nullptr)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
+        QMap<QString, QString> env{{"XDG_STATE_HOME", path("state")}, {"TZ", zone}};
         if (platform)
             env.insert("QT_QPA_PLATFORM", platform);
-        env.insert("XDG_STATE_HOME", path("state"));
-        env.insert("TZ", zone);
-        process.setProcessEnvironment(env);
-        process.start(path("prog/pallwick"), arguments);
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        Program::start(process, path("prog/pallwick"), arguments, env);
     }
 
     struct Outcome
@@ -91,11 +86,8 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        for (const char *folder : {"prog/lang", "src", "dst"})
-            QVERIFY(QDir(m_dir->path()).mkpath(folder));
-        QVERIFY(QFile::copy(PALLWICK_BINARY, path("prog/pallwick")));
-        QVERIFY(
-            QFile::copy(PALLWICK_SOURCE_DIR "/lang/English.dat", path("prog/lang/English.dat")));
+        QVERIFY(QDir(m_dir->path()).mkpath("src") && QDir(m_dir->path()).mkpath("dst"));
+        Program::install(path("prog"));
     }
 
     void cleanup() { m_dir.reset(); }
@@ -174,15 +166,12 @@ private slots:
     {
         writeJob("Action=Copy\nLogFile=1\n");
         writeFile(path("src/a\nb\x1b[2J"), "1");
-        QProcess process;
-        start(process, {"--once"});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
-        const QByteArray line = " - Copied: a\\nb\\x1b[2J\n";
-        const QByteArray out = process.readAllStandardOutput();
-        QVERIFY2(out.endsWith(line) && out.count('\n') == 1, out.constData());
+        const Outcome o = runOnce();
+        QCOMPARE(o.status, 0);
+        QCOMPARE(o.out, QStringList{"Copied: a\\nb\\x1b[2J"});
         const QByteArray logged = fileBytes(logFile());
-        QVERIFY2(logged.endsWith(line) && logged.count('\n') == 1, logged.constData());
+        QVERIFY2(logged.endsWith(" - Copied: a\\nb\\x1b[2J\n") && logged.count('\n') == 1,
+                 logged.constData());
     }
 
     // --help names the settings file that this run reads, beside the
@@ -199,10 +188,8 @@ private slots:
         QVERIFY(QFile::copy(path("prog/pallwick"), path("usr/bin/pallwick")));
         QVERIFY(QFile::copy(path("prog/lang/English.dat"),
                             path("usr/share/pallwick/lang/English.dat")));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", path("config"));
-        process.setProcessEnvironment(env);
-        process.start(path("usr/bin/pallwick"), {"--help"});
+        Program::start(process, path("usr/bin/pallwick"), {"--help"},
+                       {{"XDG_CONFIG_HOME", path("config")}});
         QVERIFY(process.waitForFinished(20000));
         QVERIFY(process.readAllStandardOutput().endsWith(
             "read from " + QFile::encodeName(path("config/pallwick/Pallwick.ini")) + ".\n"));
@@ -296,19 +283,10 @@ private slots:
         QFETCH(bool, move);
         QFETCH(bool, overwrite);
         QFETCH(bool, cross);
-        std::vector<QByteArray> mounts;
-        const auto unmount = qScopeGuard([&] {
-            for (const QByteArray &m : mounts)
-                ::umount2(m.constData(), MNT_DETACH);
-        });
-        for (const char *folder : {"src", "dst"}) {
-            if (!cross)
-                break;
-            const QByteArray at = QFile::encodeName(path(folder));
-            if (::geteuid() != 0 || ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64m") != 0)
-                QSKIP("needs root and two tmpfs mounts");
-            mounts.push_back(at);
-        }
+        std::optional<TmpfsMount> src, dst;
+        if (cross && !(src.emplace(path("src"), "size=64m").mounted() &&
+                       dst.emplace(path("dst"), "size=64m").mounted()))
+            QSKIP("needs root and two tmpfs mounts");
         writeJob(QByteArray("Action=") + (move ? "Move" : "Copy") +
                  "\nOverwrite=" + (overwrite ? "1" : "0") + "\n");
         const int count = 600, old = 50; // the first old ones wait in the destination
@@ -453,10 +431,9 @@ private slots:
         for (int i = 0; i < 5; ++i)
             writeFile(path("src/f%1").arg(i), "x");
         QVERIFY(QDir().mkpath(path("state")));
-        const QByteArray mount = QFile::encodeName(path("state"));
-        if (::geteuid() != 0 || ::mount("tmpfs", mount.constData(), "tmpfs", 0, "size=8k") != 0)
+        const TmpfsMount small(path("state"), "size=8k");
+        if (!small.mounted())
             QSKIP("needs root and a working tmpfs mount");
-        const auto unmount = qScopeGuard([&] { ::umount2(mount.constData(), MNT_DETACH); });
         QVERIFY(QDir().mkpath(path("state/pallwick")));
         // Room for a few bytes only: the first line is cut short by the disk.
         const QByteArray nearlyFull(8192 - 10, 'x');
@@ -480,20 +457,15 @@ private slots:
     {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<QString>("reason");
-        const QString full = QString::fromLocal8Bit(strerror(ENOSPC)),
-                      closed = QString::fromLocal8Bit(strerror(EBADF));
-        QTest::newRow("link") << "link"
-                              << "Too many levels of symbolic links";
-        QTest::newRow("folder of another user") << "folder owner"
-                                                << "Folder belongs to another user";
-        QTest::newRow("folder writable by all") << "folder mode"
-                                                << "Folder is writable by others";
-        QTest::newRow("file of another user") << "file owner"
-                                              << "File belongs to another user";
-        QTest::newRow("file writable by group") << "file mode"
-                                                << "File is writable by others";
-        QTest::newRow("older file of another user") << "rotated owner"
-                                                    << "File belongs to another user";
+        const auto row = [](const char *name, const char *planted, const char *reason) {
+            QTest::newRow(name) << QString(planted) << QString(reason);
+        };
+        row("link", "link", "Too many levels of symbolic links");
+        row("folder of another user", "folder owner", "Folder belongs to another user");
+        row("folder writable by all", "folder mode", "Folder is writable by others");
+        row("file of another user", "file owner", "File belongs to another user");
+        row("file writable by group", "file mode", "File is writable by others");
+        row("older file of another user", "rotated owner", "File belongs to another user");
     }
 
     void logFileOnlyWhereNoOneElseWrites()

@@ -1,30 +1,25 @@
 // The optional rules end to end: --once --dry-run on real folders, keep both
 // on a folder that ignores case, the trash under a temporary XDG_DATA_HOME,
 // and the Extra options dialog from the window.
-#include "support/TestPassHost.h"
+#include "support/FuseMount.h"
+#include "support/TmpfsMount.h"
 #include "support/WindowFixture.h"
 
 #include "app/OnceRun.h"
 #include "dialogs/dlgExtraOptions.h"
 #include "platform/PosixFileSystem.h"
-#include "settings/modGlobal.h"
-#include "transfer/TransferPass.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTest>
-#include <QThread>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,12 +114,9 @@ private slots:
     // real pass would only after the first files had filled the disk.
     void dryRunAddsUpTheRoomTaken()
     {
-        if (::geteuid() != 0)
-            QSKIP("needs root to mount a tmpfs");
-        QVERIFY(::mount("tmpfs", QFile::encodeName(f.path("dst")).constData(), "tmpfs", 0,
-                        "size=64k") == 0);
-        const auto unmount = qScopeGuard(
-            [&] { ::umount2(QFile::encodeName(f.path("dst")).constData(), MNT_DETACH); });
+        const TmpfsMount small(f.path("dst"), "size=64k");
+        if (!small.mounted())
+            QSKIP("needs root and a working tmpfs mount");
         f.writeJob("Action=Copy\nCheckDestination=0\n");
         for (const char *name : {"a", "b", "c"})
             writeFile(f.path("src/") + name, QByteArray(24 << 10, 'x'));
@@ -141,25 +133,9 @@ private slots:
     // A folder that ignores case: "free" means free in its sense.
     void keepBothIgnoringCase()
     {
-        if (::geteuid() != 0 || !QFile::exists("/dev/fuse"))
-            QSKIP("needs root and FUSE");
-        QVERIFY(QDir().mkpath(f.path("backing")));
-        QProcess fs;
-        fs.setProcessChannelMode(QProcess::ForwardedChannels);
-        fs.start("/usr/bin/python3",
-                 {QStringLiteral(PALLWICK_SOURCE_DIR "/tests/support/casefold_fs.py"),
-                  f.path("backing"), f.path("dst")});
-        const auto unmount = qScopeGuard([&] {
-            ::umount2(QFile::encodeName(f.path("dst")).constData(), MNT_DETACH);
-            fs.waitForFinished(5000);
-        });
-        QElapsedTimer waited;
-        waited.start();
-        while (!fileBytes("/proc/self/mounts").contains(QFile::encodeName(f.path("dst")) + " ")) {
-            if (fs.state() == QProcess::NotRunning || waited.elapsed() > 10000)
-                QSKIP("the FUSE folder does not mount (python3-fusepy missing?)");
-            QThread::msleep(20);
-        }
+        FuseMount fs("casefold_fs.py", {}, f.path("backing"), f.path("dst"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
         writeFile(f.path("dst/REPORT.txt"), "theirs");
         writeFile(f.path("dst/Report (1).TXT"), "theirs too");
         writeFile(f.path("src/report.txt"), "mine");

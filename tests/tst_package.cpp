@@ -2,6 +2,7 @@
 // temporary root, holds a complete program that runs there in installed mode,
 // with what Debian and the desktops ask beside it; cmake --install makes the
 // self-contained folder.
+#include "support/Program.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -187,17 +188,12 @@ private slots:
             QVERIFY(QDir().mkpath(folder));
         writeFile(source + "/report.txt", "content");
 
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", config);
-        env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
-        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(name);
-        program.setProcessEnvironment(env);
         writeFile(config + "/pallwick/Pallwick.ini", ("[Options]\nLanguage=English\nFrom=" +
                                                       source + "\nTo=" + target + "\nAction=Copy\n")
                                                          .toUtf8());
-        program.start(root("/usr/bin/pallwick"), {"--once"});
+        QProcess program;
+        Program::start(program, root("/usr/bin/pallwick"), {"--once"},
+                       {{"XDG_CONFIG_HOME", config}, {"XDG_DATA_HOME", m_dir.filePath("data")}});
         QVERIFY(program.waitForFinished(60000));
         QCOMPARE(program.exitCode(), 0);
         const QByteArray lines = program.readAllStandardOutput();

@@ -1,4 +1,5 @@
 // The pass against a real full disk, where the kernel allows mounting one.
+#include "support/FuseMount.h"
 #include "support/TestFiles.h"
 #include "support/TestPassHost.h"
 
@@ -9,13 +10,10 @@
 #include "transfer/TransferPass.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMap>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <cstring>
 #include <sys/mount.h>
@@ -43,32 +41,6 @@ class PassOnDiskTest : public QObject
     }
     QString stamped(const QString &text) const { return logStamp(m_clock) + " - " + text; }
 
-    // Mounts a FUSE file system of tests/support on dst, over the folder
-    // backing; the reason when it cannot run here.
-    QString mountFuse(QProcess &fs, const char *script, const QStringList &options)
-    {
-        if (::geteuid() != 0 || !QFile::exists("/dev/fuse"))
-            return "needs root and FUSE";
-        if (!QDir().mkpath(path("backing")))
-            return "cannot make the backing folder";
-        fs.setProcessChannelMode(QProcess::ForwardedChannels);
-        fs.start("/usr/bin/python3",
-                 QStringList{PALLWICK_SOURCE_DIR "/tests/support/" + QString(script)} + options +
-                     QStringList{path("backing"), path("dst")});
-        QElapsedTimer waited;
-        waited.start();
-        while (!fileBytes("/proc/self/mounts").contains(QFile::encodeName(path("dst")) + " ")) {
-            if (fs.state() == QProcess::NotRunning || waited.elapsed() > 10000)
-                return "the FUSE folder does not mount (python3-fusepy missing?)";
-            QThread::msleep(20);
-        }
-        return {};
-    }
-    void unmountFuse(QProcess &fs)
-    {
-        cleanup();
-        fs.waitForFinished(5000);
-    }
     // Sources of distinct content: many small files and one larger.
     QMap<QString, QByteArray> writeSources(int small, int smallSize, int largeSize)
     {
@@ -183,10 +155,9 @@ private slots:
     void powerLossOnFuseDestination()
     {
         QFETCH(bool, move);
-        QProcess fs;
-        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
-        if (const QString skip = mountFuse(fs, "volatile_fs.py", {}); !skip.isEmpty())
-            QSKIP(qPrintable(skip));
+        FuseMount fs("volatile_fs.py", {}, path("backing"), path("dst"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
         const QMap<QString, QByteArray> files = writeSources(40, 64 << 10, 4 << 20);
         m_host->move = move;
         const QStringList lines = run();
@@ -231,10 +202,9 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(int, error);
         QFETCH(bool, move);
-        QProcess fs;
-        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
-        if (const QString skip = mountFuse(fs, "volatile_fs.py", options); !skip.isEmpty())
-            QSKIP(qPrintable(skip));
+        FuseMount fs("volatile_fs.py", options, path("backing"), path("dst"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
         const QMap<QString, QByteArray> files = writeSources(6, 64 << 10, 1 << 20);
         m_host->move = move;
         const QStringList lines = run();
@@ -272,10 +242,9 @@ private slots:
     {
         QFETCH(bool, move);
         QFETCH(bool, overwrite);
-        QProcess fs;
-        const auto unmount = qScopeGuard([&] { unmountFuse(fs); });
-        if (const QString skip = mountFuse(fs, "casefold_fs.py", {}); !skip.isEmpty())
-            QSKIP(qPrintable(skip));
+        FuseMount fs("casefold_fs.py", {}, path("backing"), path("dst"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
 
         writeFile(path("src/Photo.JPG"), "first");
         writeFile(path("src/photo.jpg"), "second");

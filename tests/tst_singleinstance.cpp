@@ -2,6 +2,7 @@
 // the running window to the front and ends; two starts at one moment leave
 // one window; --once and a window of another program folder are not held up.
 #include "app/SingleInstance.h"
+#include "support/Program.h"
 #include "support/WindowFixture.h"
 
 #include <QProcess>
@@ -14,22 +15,12 @@ class tst_SingleInstance : public QObject
     WindowFixture f;
     QString m_runtime; // the runtime folder every start here uses
 
-    // The program beside the fixture's settings file, so it reads that file.
-    void install(const QString &folder)
-    {
-        QVERIFY(QDir().mkpath(folder + "/lang"));
-        QVERIFY(QFile::copy(PALLWICK_BINARY, folder + "/pallwick"));
-        writeFile(folder + "/lang/" + f.language + ".dat", fileBytes(f.path("lang/Test.dat")));
-    }
+    void install(const QString &folder) { Program::install(folder, f.path("lang/Test.dat")); }
 
     void start(QProcess &process, const QString &folder, const QStringList &arguments)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", m_runtime);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.start(folder + "/pallwick", arguments);
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        Program::start(process, folder + "/pallwick", arguments,
+                       {{"XDG_RUNTIME_DIR", m_runtime}, {"QT_QPA_PLATFORM", "offscreen"}});
     }
 
     static void stop(QProcess &process)

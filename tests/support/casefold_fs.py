@@ -10,16 +10,10 @@ import errno
 import os
 import sys
 
-try:
-    from fusepy import FUSE, FuseOSError, Operations  # Debian's name
-except ImportError:
-    from fuse import FUSE, FuseOSError, Operations
+from passthrough_fs import FuseOSError, Passthrough, mount
 
 
-class CaseFolding(Operations):
-    def __init__(self, root):
-        self.root = root
-
+class CaseFolding(Passthrough):
     def _real(self, path):
         """The backing path for path; a missing last part keeps its spelling."""
         real = self.root
@@ -39,43 +33,8 @@ class CaseFolding(Operations):
             raise FuseOSError(errno.EEXIST)
         return real
 
-    def access(self, path, mode):
-        if not os.access(self._real(path), mode):
-            raise FuseOSError(errno.EACCES)
-
-    def getattr(self, path, fh=None):
-        st = os.lstat(self._real(path))
-        return {k: getattr(st, k) for k in (
-            'st_atime', 'st_ctime', 'st_gid', 'st_mode', 'st_mtime', 'st_nlink', 'st_size',
-            'st_uid', 'st_ino')}
-
-    def readdir(self, path, fh):
-        return ['.', '..'] + os.listdir(self._real(path))
-
-    def chmod(self, path, mode):
-        os.chmod(self._real(path), mode)
-
-    def chown(self, path, uid, gid):
-        os.chown(self._real(path), uid, gid)
-
-    def utimens(self, path, times=None):
-        os.utime(self._real(path), ns=None if times is None else
-                 tuple(int(t * 1e9) if isinstance(t, float) else t for t in times))
-
-    def statfs(self, path):
-        st = os.statvfs(self._real(path))
-        return {k: getattr(st, k) for k in (
-            'f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files',
-            'f_flag', 'f_frsize', 'f_namemax')}
-
     def mkdir(self, path, mode):
         os.mkdir(self._new(path), mode)
-
-    def rmdir(self, path):
-        os.rmdir(self._real(path))
-
-    def unlink(self, path):
-        os.unlink(self._real(path))
 
     def link(self, target, source):
         os.link(self._real(source), self._new(target))
@@ -109,13 +68,9 @@ class CaseFolding(Operations):
     def flush(self, path, fh):
         return 0
 
-    def release(self, path, fh):
-        os.close(fh)
-
     def fsync(self, path, datasync, fh):
         os.fsync(fh)
 
 
 if __name__ == '__main__':
-    FUSE(CaseFolding(os.path.abspath(sys.argv[1])), sys.argv[2], foreground=True,
-         nothreads=True, use_ino=True, hard_remove=True)
+    mount(CaseFolding(os.path.abspath(sys.argv[1])), sys.argv[2])

@@ -24,26 +24,20 @@ import errno
 import os
 import time
 
-try:
-    from fusepy import FUSE, FuseOSError, Operations  # Debian's name
-except ImportError:
-    from fuse import FUSE, FuseOSError, Operations
+from passthrough_fs import FuseOSError, Passthrough, mount
 
 POWER_OFF = '/.power-off'
 
 
-class Volatile(Operations):
+class Volatile(Passthrough):
     def __init__(self, root, capacity, fail, delay, no_ctime=False):
-        self.root = root
+        super().__init__(root)
         self.no_ctime = no_ctime
         self.capacity = capacity
         self.fail = fail
         self.delay = delay
         self.dirty = {}  # backing inode -> bytearray, the file's unsynced content
         self.closed = set()  # open files closed once (descriptors shared by dup)
-
-    def _real(self, path):
-        return os.path.join(self.root, path.lstrip('/'))
 
     def _content(self, fh):
         """The cached content of an open file, made from BACKING on first use."""
@@ -61,47 +55,12 @@ class Volatile(Operations):
         if path == POWER_OFF:
             self.dirty.clear()
             raise FuseOSError(errno.ENOENT)
-        st = os.lstat(self._real(path))
-        attrs = {k: getattr(st, k) for k in (
-            'st_atime', 'st_ctime', 'st_gid', 'st_mode', 'st_mtime', 'st_nlink', 'st_size',
-            'st_uid', 'st_ino')}
-        if st.st_ino in self.dirty:
-            attrs['st_size'] = len(self.dirty[st.st_ino])
+        attrs = super().getattr(path, fh)
+        if attrs['st_ino'] in self.dirty:
+            attrs['st_size'] = len(self.dirty[attrs['st_ino']])
         if self.no_ctime:
             attrs['st_ctime'] = attrs['st_mtime']
         return attrs
-
-    def readdir(self, path, fh):
-        return ['.', '..'] + os.listdir(self._real(path))
-
-    def access(self, path, mode):
-        if not os.access(self._real(path), mode):
-            raise FuseOSError(errno.EACCES)
-
-    def chmod(self, path, mode):
-        os.chmod(self._real(path), mode)
-
-    def chown(self, path, uid, gid):
-        os.chown(self._real(path), uid, gid)
-
-    def utimens(self, path, times=None):
-        os.utime(self._real(path), ns=None if times is None else
-                 tuple(int(t * 1e9) if isinstance(t, float) else t for t in times))
-
-    def statfs(self, path):
-        st = os.statvfs(self._real(path))
-        return {k: getattr(st, k) for k in (
-            'f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files',
-            'f_flag', 'f_frsize', 'f_namemax')}
-
-    def mkdir(self, path, mode):
-        os.mkdir(self._real(path), mode)
-
-    def rmdir(self, path):
-        os.rmdir(self._real(path))
-
-    def unlink(self, path):
-        os.unlink(self._real(path))
 
     def link(self, target, source):
         os.link(self._real(source), self._real(target))
@@ -157,7 +116,7 @@ class Volatile(Operations):
 
     def release(self, path, fh):
         self.closed.discard(fh)
-        os.close(fh)
+        super().release(path, fh)
 
     def fsyncdir(self, path, datasync, fh):
         if self.fail == 'fsyncdir':
@@ -191,7 +150,6 @@ if __name__ == '__main__':
     parser.add_argument('backing')
     parser.add_argument('mountpoint')
     args = parser.parse_args()
-    FUSE(Volatile(os.path.abspath(args.backing), args.capacity, args.fail, args.delay_ms,
-                  args.no_ctime),
-         args.mountpoint, foreground=True, nothreads=True, use_ino=True, hard_remove=True,
-         big_writes=True, max_write=131072)
+    mount(Volatile(os.path.abspath(args.backing), args.capacity, args.fail, args.delay_ms,
+                   args.no_ctime),
+          args.mountpoint, big_writes=True, max_write=131072)
