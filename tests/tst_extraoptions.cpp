@@ -40,6 +40,11 @@ class ExtraOptionsTest : public QObject
         QTest::addColumn<QString>("files");
         QTest::addColumn<QStringList>("log");
     }
+    static QTestData &row(const char *name, const QString &settings, const QString &options,
+                          const QString &files, const QStringList &log)
+    {
+        return QTest::newRow(name) << settings << options << files << log;
+    }
     void runRow()
     {
         QFETCH(QString, settings);
@@ -83,35 +88,19 @@ private slots:
     {
         columns();
         const QString held = "NOTMOVED (still being written): f";
-        QTest::newRow("N-1 s old") << "QuietSeconds=10"
-                                   << "move"
-                                   << "/src/f=a@-9 -> /src/f=a" << QStringList{held};
-        QTest::newRow("just now") << "QuietSeconds=10"
-                                  << "move"
-                                  << "/src/f=a@0 -> /src/f=a" << QStringList{held};
-        QTest::newRow("N s old") << "QuietSeconds=10"
-                                 << "move"
-                                 << "/src/f=a@-10 -> /dst/f=a" << QStringList{"MOVED: f"};
-        QTest::newRow("N+1 s old") << "QuietSeconds=10"
-                                   << "move"
-                                   << "/src/f=a@-11 -> /dst/f=a" << QStringList{"MOVED: f"};
-        QTest::newRow("in the future") << "QuietSeconds=10"
-                                       << "move"
-                                       << "/src/f=a@60 -> /dst/f=a" << QStringList{"MOVED: f"};
-        QTest::newRow("copy") << "QuietSeconds=10"
-                              << ""
-                              << "/src/f=a@-1 -> /src/f=a"
-                              << QStringList{"NOTCOPIED (still being written): f"};
-        for (const QString off : {"QuietSeconds=0", "QuietSeconds=x", "QuietSeconds=-5"})
-            QTest::addRow("%s: off", qPrintable(off))
-                << off << "move"
-                << "/src/f=a@0 -> /dst/f=a" << QStringList{"MOVED: f"};
+        row("N-1 s old", "QuietSeconds=10", "move", "/src/f=a@-9 -> /src/f=a", {held});
+        row("just now", "QuietSeconds=10", "move", "/src/f=a@0 -> /src/f=a", {held});
+        row("N s old", "QuietSeconds=10", "move", "/src/f=a@-10 -> /dst/f=a", {"MOVED: f"});
+        row("N+1 s old", "QuietSeconds=10", "move", "/src/f=a@-11 -> /dst/f=a", {"MOVED: f"});
+        row("in the future", "QuietSeconds=10", "move", "/src/f=a@60 -> /dst/f=a", {"MOVED: f"});
+        row("copy", "QuietSeconds=10", "", "/src/f=a@-1 -> /src/f=a",
+            {"NOTCOPIED (still being written): f"});
+        for (const char *off : {"QuietSeconds=0", "QuietSeconds=x", "QuietSeconds=-5"})
+            row(off, off, "move", "/src/f=a@0 -> /dst/f=a", {"MOVED: f"});
         // Neither an error nor a treated file: a cancel counts only the other.
-        QTest::newRow("cancelled after a held file")
-            << "QuietSeconds=10"
-            << "move cancel"
-            << "/src/a=a@0 /src/b=b@-60 -> /dst/b=b /src/a=a"
-            << QStringList{"NOTMOVED (still being written): a", "MOVED: b", "RESULT: MOVED 1 FILE"};
+        row("cancelled after a held file", "QuietSeconds=10", "move cancel",
+            "/src/a=a@0 /src/b=b@-60 -> /dst/b=b /src/a=a",
+            {"NOTMOVED (still being written): a", "MOVED: b", "RESULT: MOVED 1 FILE"});
     }
     void quietTime()
     {
@@ -131,40 +120,26 @@ private slots:
     {
         columns();
         const QString both = "/src/a.txt=1 /src/b.part=2";
-        QTest::newRow("include") << "Include=*.txt"
-                                 << "move" << both + " -> /dst/a.txt=1 /src/b.part=2"
-                                 << QStringList{"MOVED: a.txt"};
-        QTest::newRow("exclude, blanks and empty entries")
-            << "Exclude=+*.part+;;~$*;"
-            << "move" << both + " /src/~$doc=3 -> /dst/a.txt=1 /src/b.part=2 /src/~$doc=3"
-            << QStringList{"MOVED: a.txt"};
-        QTest::newRow("a whole name, a prefix") << "Include=b.par;a.txt Exclude=b.*"
-                                                << "move"
-                                                << both + " /src/b.par=3 -> /dst/a.txt=1 "
-                                                          "/src/b.par=3 /src/b.part=2"
-                                                << QStringList{"MOVED: a.txt"};
-        QTest::newRow("matched with case")
-            << "Include=*.TXT"
-            << "move" << both + " -> " + both << QStringList{"INFO: NOFILES "};
-        QTest::newRow("include and exclude")
-            << "Include=*.txt;*.part Exclude=b*"
-            << "" << both + " -> /dst/a.txt=1 " + both << QStringList{"COPIED: a.txt"};
-        QTest::newRow("character classes")
-            << "Include=[[:digit:]]*;[]x]*"
-            << ""
-            << "/src/1=1 /src/]=2 /src/a=3 -> /dst/1=1 /dst/]=2 /src/1=1 /src/]=2 /src/a=3"
-            << QStringList{"COPIED: 1", "COPIED: ]"};
+        row("include", "Include=*.txt", "move", both + " -> /dst/a.txt=1 /src/b.part=2",
+            {"MOVED: a.txt"});
+        row("exclude, blanks and empty entries", "Exclude=+*.part+;;~$*;", "move",
+            both + " /src/~$doc=3 -> /dst/a.txt=1 /src/b.part=2 /src/~$doc=3", {"MOVED: a.txt"});
+        row("a whole name, a prefix", "Include=b.par;a.txt Exclude=b.*", "move",
+            both + " /src/b.par=3 -> /dst/a.txt=1 /src/b.par=3 /src/b.part=2", {"MOVED: a.txt"});
+        row("matched with case", "Include=*.TXT", "move", both + " -> " + both, {"INFO: NOFILES "});
+        row("include and exclude", "Include=*.txt;*.part Exclude=b*", "",
+            both + " -> /dst/a.txt=1 " + both, {"COPIED: a.txt"});
+        row("character classes", "Include=[[:digit:]]*;[]x]*", "",
+            "/src/1=1 /src/]=2 /src/a=3 -> /dst/1=1 /dst/]=2 /src/1=1 /src/]=2 /src/a=3",
+            {"COPIED: 1", "COPIED: ]"});
         // Ignoring a malformed Include could turn a narrow list into every file.
         for (const QString bad : {"[abc", "x\\", "a/b", "[[:nope:]]"})
-            QTest::addRow("malformed include %s", qPrintable(bad))
-                << "Include=*.txt;" + bad << "move" << both + " -> " + both
-                << QStringList{"ERROR: malformed Include pattern, no file taken: \"" + bad +
-                               "\" - "};
-        QTest::newRow("malformed exclude")
-            << "Exclude=*.part;[x;a\\"
-            << "move" << both + " -> /dst/a.txt=1 /src/b.part=2"
-            << QStringList{"INFO: malformed Exclude pattern ignored: \"[x\", \"a\\\"",
-                           "MOVED: a.txt"};
+            row(qPrintable("malformed include " + bad), "Include=*.txt;" + bad, "move",
+                both + " -> " + both,
+                {"ERROR: malformed Include pattern, no file taken: \"" + bad + "\" - "});
+        row("malformed exclude", "Exclude=*.part;[x;a\\", "move",
+            both + " -> /dst/a.txt=1 /src/b.part=2",
+            {"INFO: malformed Exclude pattern ignored: \"[x\", \"a\\\"", "MOVED: a.txt"});
     }
     void patterns()
     {
@@ -177,16 +152,12 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("numbered");
-        QTest::newRow("extension") << "report.txt"
-                                   << "report (2).txt";
-        QTest::newRow("last dot") << "a.tar.gz"
-                                  << "a.tar (2).gz";
-        QTest::newRow("none") << "README"
-                              << "README (2)";
-        QTest::newRow("dot-file") << ".bashrc"
-                                  << ".bashrc (2)";
-        QTest::newRow("dot-file with extension") << ".config.ini"
-                                                 << ".config (2).ini";
+        for (const auto &[name, numbered] : {std::pair{"report.txt", "report (2).txt"},
+                                             {"a.tar.gz", "a.tar (2).gz"},
+                                             {"README", "README (2)"},
+                                             {".bashrc", ".bashrc (2)"},
+                                             {".config.ini", ".config (2).ini"}})
+            QTest::newRow(name) << QString(name) << QString(numbered);
     }
     void numberedNames()
     {
@@ -198,37 +169,27 @@ private slots:
     void keepBoth_data()
     {
         columns();
-        QTest::newRow("first number") << "NameTaken=1"
-                                      << "move"
-                                      << "/dst/f.txt=old /src/f.txt=new -> /dst/f+(1).txt=new "
-                                         "/dst/f.txt=old"
-                                      << QStringList{"MOVED as \"f (1).txt\": f.txt"};
-        QTest::newRow("a gap") << "NameTaken=1"
-                               << "move"
-                               << "/dst/f=o /dst/f+(1)=o /dst/f+(3)=o /src/f=n -> /dst/f=o "
-                                  "/dst/f+(1)=o /dst/f+(2)=n /dst/f+(3)=o"
-                               << QStringList{"MOVED as \"f (2)\": f"};
-        QTest::newRow("taken meanwhile") << "NameTaken=1"
-                                         << "move meanwhile"
-                                         << "/dst/f=o /src/f=n -> /dst/f=o /dst/f+(1)=theirs "
-                                            "/dst/f+(2)=n"
-                                         << QStringList{"MOVED as \"f (2)\": f"};
-        QTest::newRow("0: left alone")
-            << "NameTaken=0"
-            << "move"
-            << "/dst/f=o /src/f=n -> /dst/f=o /src/f=n" << QStringList{"NOTMOVED (EXISTS): f"};
-        QTest::newRow("overwrite wins")
-            << "NameTaken=1"
-            << "move overwrite"
-            << "/dst/f=o /src/f=n -> /dst/f=n" << QStringList{"MOVED (OVERWRITTEN): f"};
+        row("first number", "NameTaken=1", "move",
+            "/dst/f.txt=old /src/f.txt=new -> /dst/f+(1).txt=new /dst/f.txt=old",
+            {"MOVED as \"f (1).txt\": f.txt"});
+        row("a gap", "NameTaken=1", "move",
+            "/dst/f=o /dst/f+(1)=o /dst/f+(3)=o /src/f=n -> /dst/f=o /dst/f+(1)=o /dst/f+(2)=n "
+            "/dst/f+(3)=o",
+            {"MOVED as \"f (2)\": f"});
+        row("taken meanwhile", "NameTaken=1", "move meanwhile",
+            "/dst/f=o /src/f=n -> /dst/f=o /dst/f+(1)=theirs /dst/f+(2)=n",
+            {"MOVED as \"f (2)\": f"});
+        row("0: left alone", "NameTaken=0", "move", "/dst/f=o /src/f=n -> /dst/f=o /src/f=n",
+            {"NOTMOVED (EXISTS): f"});
+        row("overwrite wins", "NameTaken=1", "move overwrite", "/dst/f=o /src/f=n -> /dst/f=n",
+            {"MOVED (OVERWRITTEN): f"});
         QStringList numbered; // in the order of their names
         for (int n = 1; n <= 999; ++n)
             numbered << QString("/dst/f+(%1)=o").arg(n);
         numbered.sort();
         const QString full = "/dst/f=o " + numbered.join(' ');
-        QTest::newRow("999 taken") << "NameTaken=1"
-                                   << "move" << full + " /src/f=n -> " + full + " /src/f=n"
-                                   << QStringList{"ERROR: no free name up to \"f (999)\" - f"};
+        row("999 taken", "NameTaken=1", "move", full + " /src/f=n -> " + full + " /src/f=n",
+            {"ERROR: no free name up to \"f (999)\" - f"});
     }
     void keepBoth()
     {
@@ -247,37 +208,20 @@ private slots:
     {
         columns();
         const QStringList already{"Already in the destination (identical file): f"};
-        QTest::newRow("move, same") << "NameTaken=2"
-                                    << "move"
-                                    << "/dst/f=x /src/f=x -> /dst/f=x" << already;
-        QTest::newRow("move, same under a number")
-            << "NameTaken=2"
-            << "move"
-            << "/dst/f=o /dst/f+(1)=p /dst/f+(2)=x /src/f=x -> "
-               "/dst/f=o /dst/f+(1)=p /dst/f+(2)=x"
-            << already;
-        QTest::newRow("move, same size, other bytes")
-            << "NameTaken=2"
-            << "move"
-            << "/dst/f=y /src/f=x -> /dst/f=y /dst/f+(1)=x" << QStringList{"MOVED as \"f (1)\": f"};
-        QTest::newRow("move, 1 numbers even the same")
-            << "NameTaken=1"
-            << "move"
-            << "/dst/f=x /src/f=x -> /dst/f=x /dst/f+(1)=x" << QStringList{"MOVED as \"f (1)\": f"};
-        QTest::newRow("copy, 1 acts as 2") << "NameTaken=1"
-                                           << ""
-                                           << "/dst/f=x /src/f=x -> "
-                                              "/dst/f=x /src/f=x"
-                                           << already;
-        QTest::newRow("copy, different") << "NameTaken=2"
-                                         << ""
-                                         << "/dst/f=o /src/f=x -> /dst/f=o "
-                                            "/dst/f+(1)=x /src/f=x"
-                                         << QStringList{"COPIED as \"f (1)\": f"};
-        QTest::newRow("comparison fails") << "NameTaken=2"
-                                          << "move fail"
-                                          << "/dst/f=x /src/f=x -> /dst/f=x /src/f=x"
-                                          << QStringList{"ERROR: Input/output error - f"};
+        row("move, same", "NameTaken=2", "move", "/dst/f=x /src/f=x -> /dst/f=x", already);
+        row("move, same under a number", "NameTaken=2", "move",
+            "/dst/f=o /dst/f+(1)=p /dst/f+(2)=x /src/f=x -> /dst/f=o /dst/f+(1)=p /dst/f+(2)=x",
+            already);
+        row("move, same size, other bytes", "NameTaken=2", "move",
+            "/dst/f=y /src/f=x -> /dst/f=y /dst/f+(1)=x", {"MOVED as \"f (1)\": f"});
+        row("move, 1 numbers even the same", "NameTaken=1", "move",
+            "/dst/f=x /src/f=x -> /dst/f=x /dst/f+(1)=x", {"MOVED as \"f (1)\": f"});
+        row("copy, 1 acts as 2", "NameTaken=1", "", "/dst/f=x /src/f=x -> /dst/f=x /src/f=x",
+            already);
+        row("copy, different", "NameTaken=2", "",
+            "/dst/f=o /src/f=x -> /dst/f=o /dst/f+(1)=x /src/f=x", {"COPIED as \"f (1)\": f"});
+        row("comparison fails", "NameTaken=2", "move fail",
+            "/dst/f=x /src/f=x -> /dst/f=x /src/f=x", {"ERROR: Input/output error - f"});
     }
     void identicalContent()
     {
@@ -293,26 +237,21 @@ private slots:
     {
         columns();
         QTest::addColumn<QStringList>("trashed");
-        QTest::newRow("replaced") << "ReplaceToTrash=1"
-                                  << "overwrite"
-                                  << "/dst/f=old /src/f=new -> /dst/f=new /src/f=new"
-                                  << QStringList{"COPIED (OVERWRITTEN): f"} << QStringList{"old"};
-        QTest::newRow("trash refused")
-            << "ReplaceToTrash=1"
-            << "move overwrite refuse"
-            << "/dst/f=old /src/f=new -> /dst/f=old /src/f=new"
-            << QStringList{"ERROR: the old file cannot go to the trash (Invalid cross-device "
-                           "link), so it is not replaced - f"}
+        row("replaced", "ReplaceToTrash=1", "overwrite",
+            "/dst/f=old /src/f=new -> /dst/f=new /src/f=new", {"COPIED (OVERWRITTEN): f"})
+            << QStringList{"old"};
+        row("trash refused", "ReplaceToTrash=1", "move overwrite refuse",
+            "/dst/f=old /src/f=new -> /dst/f=old /src/f=new",
+            {"ERROR: the old file cannot go to the trash (Invalid cross-device link), so it is "
+             "not replaced - f"})
             << QStringList{};
         // With Copy every pass replaces the same files: the trash would fill.
-        QTest::newRow("identical") << "ReplaceToTrash=1"
-                                   << "overwrite"
-                                   << "/dst/f=same /src/f=same -> /dst/f=same /src/f=same"
-                                   << QStringList{"COPIED (OVERWRITTEN): f"} << QStringList{};
-        QTest::newRow("off") << "ReplaceToTrash=0"
-                             << "move overwrite"
-                             << "/dst/f=old /src/f=new -> /dst/f=new"
-                             << QStringList{"MOVED (OVERWRITTEN): f"} << QStringList{};
+        row("identical", "ReplaceToTrash=1", "overwrite",
+            "/dst/f=same /src/f=same -> /dst/f=same /src/f=same", {"COPIED (OVERWRITTEN): f"})
+            << QStringList{};
+        row("off", "ReplaceToTrash=0", "move overwrite", "/dst/f=old /src/f=new -> /dst/f=new",
+            {"MOVED (OVERWRITTEN): f"})
+            << QStringList{};
     }
     void trash()
     {

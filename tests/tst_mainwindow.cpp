@@ -75,16 +75,21 @@ private slots:
     void cleanup() { f.tearDown(); }
 
     // Steps: S = Start/Stop click, T = tick, O = Options saved, "V:<text>" =
-    // type into the interval field and leave it. After each step the title
-    // shows the minutes given ("-": stopped; "*": that tick ran a pass).
+    // type into the interval field and leave it, L/U = another pass (this
+    // test's lock) takes/frees the source folder. After each step the title
+    // shows the minutes given ("-": stopped); "*": a pass ran, "!": the due
+    // pass found the folder held, wrote one line for all its tries, and the
+    // next tick is due again.
     void scheduler_data()
     {
-        QTest::addColumn<QByteArray>("interval");
+        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("minutes");
-        const auto row = [](const char *name, const char *interval, const char *steps,
-                            const char *minutes) {
-            QTest::newRow(name) << QByteArray(interval) << QString(steps) << QString(minutes);
+        QTest::addColumn<bool>("file"); // src holds a file to copy
+        const auto row = [](const char *name, const char *settings, const char *steps,
+                            const char *minutes, bool file = false) {
+            QTest::newRow(name) << "Interval=" + QByteArray(settings) + '\n'
+                                << QString(steps) << QString(minutes) << file;
         };
         row("interval 5 fires on the fifth tick", "5", "S;T;T;T;T;T;T", "5 4 3 2 1 5* 4");
         row("stop then start restarts the count", "5", "S;T;S;T;S;T", "5 4 - - 5 4");
@@ -98,95 +103,60 @@ private slots:
         row("stored interval that is no number falls back to 5", "x7", "S", "5");
         row("typed 32767 is the largest", "5", "V:32767;S;V:32768", "- 32767 32767");
         row("stored 05 reads as 5", "05", "S", "5");
+        row("held folder, due pass", "2", "L;S;T;T;T;U;T;L;T;T", "- 2 1 1! 1 1 2* 2 1 1!", true);
+        row("held folder, run at Start", "3\nDoActionOnStart=1", "L;S;T;U;T;T", "- 1! 1 1 3* 2",
+            true);
     }
 
     void scheduler()
     {
-        QFETCH(QByteArray, interval);
-        QFETCH(QString, steps);
-        QFETCH(QString, minutes);
-        const QStringList step = steps.split(';'), shown = minutes.split(' ');
-        f.writeJob("Interval=" + interval + "\n");
-        auto w = f.open();
-        activate(w.get()); // typing needs a focused field, as a user has it
-        const QString stamp = logStamp(f.clock);
-        for (int i = 0; i < step.size(); ++i) {
-            const int lines = w->List1->count();
-            const bool pass = shown[i].endsWith('*');
-            if (step[i] == "S") {
-                w->cmdStopStart_Click();
-                QCOMPARE(lastLine(*w), stamp + (w->Running ? " - started" : " - stopped"));
-                QCOMPARE(w->List1->currentRow(), lines);
-            } else if (step[i] == "T") {
-                w->Timer1_Timer();
-                QVERIFY(w->Timer1->isActive());
-            } else if (step[i] == "O") {
-                w->SetMessages(false);
-            } else { // typed, then the focus moves on
-                typeInterval(*w, step[i].mid(2));
-                w->Combo1_Validate();
-            }
-            if (step[i] != "S") // a pass over the empty source gives one no-files line
-                QCOMPARE(w->List1->count(), lines + (pass ? 1 : 0));
-            if (pass)
-                QCOMPARE(lastLine(*w), stamp + " - Info: no files ");
-            const QString n = QString(shown[i]).remove('*');
-            QCOMPARE(w->windowTitle(), n == "-" ? "Pallwick Lite - Stopped" : waiting(n.toInt()));
-        }
-    }
-
-    // Another pass (this test's lock on the folder) holds the source folder.
-    // A due pass writes one line for all its tries, the next tick is due
-    // again, and the pass runs once the folder is free. Steps: L = lock,
-    // U = unlock, S = Start, T = tick; after each the title shows the
-    // minutes given, with "!" the folder's line came, with "*" a pass ran.
-    void heldSourceFolderIsTriedAgainNextMinute_data()
-    {
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<QString>("minutes");
-        QTest::newRow("due pass") << QByteArray("Interval=2\n") << "L;S;T;T;T;U;T;L;T;T"
-                                  << "- 2 1 1! 1 1 2* 2 1 1!";
-        QTest::newRow("run at Start")
-            << QByteArray("Interval=3\nDoActionOnStart=1\n") << "L;S;T;U;T;T"
-            << "- 1! 1 1 3* 2";
-    }
-
-    void heldSourceFolderIsTriedAgainNextMinute()
-    {
         QFETCH(QByteArray, settings);
         QFETCH(QString, steps);
         QFETCH(QString, minutes);
+        QFETCH(bool, file);
         const QStringList step = steps.split(';'), shown = minutes.split(' ');
-        f.writeJob("Action=Copy\n" + settings);
-        writeFile(f.path("src/a"), "data");
+        f.writeJob(settings + (file ? "Action=Copy\n" : ""));
+        if (file)
+            writeFile(f.path("src/a"), "data");
         auto w = f.open();
+        activate(w.get()); // typing needs a focused field, as a user has it
         const QString stamp = logStamp(f.clock);
         int lock = -1;
         bool passed = false; // a pass has copied the file
         const auto unlock = qScopeGuard([&] { ::close(lock); });
         for (int i = 0; i < step.size(); ++i) {
             const int lines = w->List1->count();
-            if (step[i] == "L") {
+            if (step[i] == "S") {
+                w->cmdStopStart_Click();
+            } else if (step[i] == "T") {
+                w->Timer1_Timer();
+                QVERIFY(w->Timer1->isActive());
+            } else if (step[i] == "O") {
+                w->SetMessages(false);
+            } else if (step[i] == "L") {
                 lock = ::open(QFile::encodeName(f.path("src")).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
                 QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
             } else if (step[i] == "U") {
                 ::close(std::exchange(lock, -1));
-            } else if (step[i] == "S") {
-                w->cmdStopStart_Click();
-            } else {
-                w->Timer1_Timer();
+            } else { // typed, then the focus moves on
+                typeInterval(*w, step[i].mid(2));
+                w->Combo1_Validate();
             }
             const int added = (step[i] == "S") + shown[i].count('!') + shown[i].count('*');
             QCOMPARE(w->List1->count(), lines + added);
+            if (step[i] == "S" && added == 1) {
+                QCOMPARE(lastLine(*w), stamp + (w->Running ? " - started" : " - stopped"));
+                QCOMPARE(w->List1->currentRow(), lines);
+            }
             if (shown[i].endsWith('!'))
                 QCOMPARE(lastLine(*w), stamp + " - Info: Another pass of the source folder is "
                                                "running; next try in 1 minute");
+            // A pass over the empty source gives one no-files line.
             if (shown[i].endsWith('*'))
-                QCOMPARE(lastLine(*w), stamp + " - copied: a");
+                QCOMPARE(lastLine(*w), stamp + (file ? " - copied: a" : " - Info: no files "));
             passed = passed || shown[i].endsWith('*');
-            QCOMPARE(QFileInfo::exists(f.path("dst/a")), passed);
+            QCOMPARE(QFileInfo::exists(f.path("dst/a")), file && passed);
             const QString n = QString(shown[i]).remove('*').remove('!');
             QCOMPARE(w->windowTitle(), n == "-" ? "Pallwick Lite - Stopped" : waiting(n.toInt()));
         }
@@ -300,20 +270,19 @@ private slots:
     // the title nor the count goes back to waiting.
     void passStartsWithTheFocusInAField_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::newRow("interval") << "interval";
-        QTest::newRow("source folder") << "source";
+        QTest::addColumn<bool>("interval"); // or the source folder
+        QTest::newRow("interval") << true;
+        QTest::newRow("source folder") << false;
     }
 
     void passStartsWithTheFocusInAField()
     {
-        QFETCH(QString, field);
+        QFETCH(bool, interval);
         f.writeJob("Interval=1\n");
         writeFile(f.path("src/a"), "data");
         auto w = f.open({"/s"});
         activate(w.get());
-        (field == "interval" ? static_cast<QWidget *>(w->Combo1->lineEdit()) : w->Text1)
-            ->setFocus();
+        (interval ? static_cast<QWidget *>(w->Combo1->lineEdit()) : w->Text1)->setFocus();
         QStringList titles;
         connect(w.get(), &QWidget::windowTitleChanged, [&](const QString &t) { titles << t; });
         w->Timer1_Timer();
@@ -331,14 +300,12 @@ private slots:
     {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("then"); // what is done as it closes
-        QTest::newRow("About") << "About"
-                               << "";
-        QTest::newRow("Options, free-space check turned on") << "Options"
-                                                             << "check";
-        QTest::newRow("About, then Cancel") << "About"
-                                            << "cancel";
-        QTest::newRow("pass due while About is open") << "About"
-                                                      << "due";
+        for (const auto &[name, dialog, then] :
+             {std::tuple{"About", "About", ""},
+              {"Options, free-space check turned on", "Options", "check"},
+              {"About, then Cancel", "About", "cancel"},
+              {"pass due while About is open", "About", "due"}})
+            QTest::newRow(name) << QString(dialog) << QString(then);
     }
 
     void dialogDuringAPass()
