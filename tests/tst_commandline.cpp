@@ -6,6 +6,7 @@
 #include "support/TmpfsMount.h"
 
 #include <QDir>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -449,120 +450,91 @@ private slots:
         QCOMPARE(fileBytes(logFile()), nearlyFull);
     }
 
-    // Root's log folder may lie where another user can reach it (sudo -E):
-    // a planted link, a folder or a file of another user, or one anybody may
-    // write, gets no line; the pass runs, and one line on standard error
-    // says why. Another user is uid 65534, made with chown, so only as root.
-    void logFileOnlyWhereNoOneElseWrites_data()
+    // Files another user could have written. Run as root, settings or texts
+    // are not used: status 2, and nothing is transferred. The log folder may
+    // lie where another user can reach it (sudo -E): a planted link, a folder
+    // or a file of another user, or one anybody may write, gets no line, and
+    // the pass runs. One line on standard error says why. Another user is
+    // uid 65534, made with chown, so only as root.
+    void filesOthersCouldWrite_data()
     {
-        QTest::addColumn<QString>("planted");
-        QTest::addColumn<QString>("reason");
-        const auto row = [](const char *name, const char *planted, const char *reason) {
-            QTest::newRow(name) << QString(planted) << QString(reason);
+        QTest::addColumn<QString>("change"); // "<file> <mode, owner or link>"
+        QTest::addColumn<QString>("line");   // on standard error, after "pallwick: "
+        const QString settings = "settings file not used (%1): <ini>",
+                      log = "activity log file not written (%1): <log>";
+        const auto row = [](const char *name, const char *change, const QString &line) {
+            QTest::newRow(name) << QString(change) << line;
         };
-        row("link", "link", "Too many levels of symbolic links");
-        row("folder of another user", "folder owner", "Folder belongs to another user");
-        row("folder writable by all", "folder mode", "Folder is writable by others");
-        row("file of another user", "file owner", "File belongs to another user");
-        row("file writable by group", "file mode", "File is writable by others");
-        row("older file of another user", "rotated owner", "File belongs to another user");
+        row("settings 0666", "ini 0666", settings.arg("File is writable by others"));
+        row("settings of another user", "ini owner", settings.arg("File belongs to another user"));
+        row("folder writable by group", "prog 0775", settings.arg("Folder is writable by others"));
+        row("link to another user's file", "ini link",
+            settings.arg("Link to a file of another user"));
+        row("language file 0666", "lang 0666",
+            "language file not used (File is writable by others): <lang>");
+        row("log link", "log link", log.arg("Too many levels of symbolic links"));
+        row("log folder of another user", "logdir owner",
+            log.arg("Folder belongs to another user"));
+        row("log folder writable by all", "logdir 0777", log.arg("Folder is writable by others"));
+        row("log file of another user", "log owner", log.arg("File belongs to another user"));
+        row("log file writable by group", "log 0660", log.arg("File is writable by others"));
+        row("older log file of another user", "log.1 owner",
+            log.arg("File belongs to another user"));
     }
 
-    void logFileOnlyWhereNoOneElseWrites()
-    {
-        QFETCH(QString, planted);
-        QFETCH(QString, reason);
-        if (planted.endsWith("owner") && ::geteuid() != 0)
-            QSKIP("files of another user need root");
-        writeJob("Action=Copy\nLogFile=1\n");
-        writeFile(path("src/a"), "1");
-        QVERIFY(QDir().mkpath(path("state/pallwick")));
-        const QByteArray folder = QFile::encodeName(path("state/pallwick"));
-        const QByteArray file = QFile::encodeName(logFile());
-        const QByteArray victim = "root:x:0:0:root:/root:/bin/bash\n";
-        writeFile(path("victim"), victim);
-        QByteArray kept = "an earlier line\n";
-        if (planted == "link")
-            QVERIFY(QFile::link(path("victim"), logFile()));
-        else if (planted.startsWith("file") || planted.startsWith("rotated"))
-            writeFile(logFile(), kept);
-        if (planted == "rotated owner") { // the next line turns the file over
-            kept = QByteArray(5 * 1024 * 1024, 'x');
-            writeFile(logFile(), kept);
-            writeFile(logFile() + ".1", "");
-        }
-        const QByteArray &changed = planted == "rotated owner"     ? file + ".1"
-                                    : planted.startsWith("folder") ? folder
-                                                                   : file;
-        if (planted.endsWith("owner"))
-            QCOMPARE(::chown(changed.constData(), 65534, 65534), 0);
-        if (planted == "folder mode")
-            QCOMPARE(::chmod(folder.constData(), 0777), 0);
-        if (planted == "file mode")
-            QCOMPARE(::chmod(file.constData(), 0660), 0);
-
-        const Outcome o = runOnce();
-        QCOMPARE(o.status, 0);
-        QCOMPARE(o.out.size(), 1);
-        QCOMPARE(
-            o.err,
-            QString("pallwick: activity log file not written (%1): %2\n").arg(reason, logFile()));
-        QCOMPARE(fileBytes(path("victim")), victim);
-        if (planted != "link")
-            QCOMPARE(fileBytes(logFile()), planted.startsWith("folder") ? QByteArray() : kept);
-    }
-
-    // Run as root, settings or texts another user could have written are not
-    // used: status 2 and one line saying why, and nothing is transferred.
-    void strictModesAsRoot_data()
-    {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<QString>("line");
-        const QString settings = "settings file not used (%1): <ini>";
-        QTest::newRow("settings 0666") << "ini 0666" << settings.arg("File is writable by others");
-        QTest::newRow("settings of another user")
-            << "ini owner" << settings.arg("File belongs to another user");
-        QTest::newRow("folder writable by group")
-            << "prog 0775" << settings.arg("Folder is writable by others");
-        QTest::newRow("link to another user's file")
-            << "link" << settings.arg("Link to a file of another user");
-        QTest::newRow("language file 0666")
-            << "lang 0666"
-            << "language file not used (File is writable by others): <lang>";
-    }
-
-    void strictModesAsRoot()
+    void filesOthersCouldWrite()
     {
         QFETCH(QString, change);
         QFETCH(QString, line);
-        if (::geteuid() != 0)
+        const bool logged = line.startsWith("activity");
+        if ((!logged || change.endsWith("owner")) && ::geteuid() != 0)
             QSKIP("only root refuses files of other users");
-        writeJob("Action=Copy\n");
+        writeJob(logged ? "Action=Copy\nLogFile=1\n" : "Action=Copy\n");
         writeFile(path("src/a"), "1");
-        const QByteArray ini = QFile::encodeName(this->ini());
-        if (change == "ini 0666")
-            QCOMPARE(::chmod(ini.constData(), 0666), 0);
-        if (change == "ini owner")
-            QCOMPARE(::chown(ini.constData(), 65534, 65534), 0);
-        if (change == "prog 0775")
-            QCOMPARE(::chmod(QFile::encodeName(path("prog")).constData(), 0775), 0);
-        if (change == "lang 0666")
-            QCOMPARE(::chmod(QFile::encodeName(path("prog/lang/English.dat")).constData(), 0666),
-                     0);
-        if (change == "link") { // another user's private file, as settings
-            QVERIFY(QFile::rename(this->ini(), path("private")));
-            QCOMPARE(::chown(QFile::encodeName(path("private")).constData(), 65534, 65534), 0);
-            QVERIFY(QFile::link(path("private"), this->ini()));
+        QVERIFY(QDir().mkpath(path("state/pallwick")));
+        const QByteArray victim = "root:x:0:0:root:/root:/bin/bash\n";
+        writeFile(path("victim"), victim);
+        QByteArray kept;
+        if (change == "log link")
+            QVERIFY(QFile::link(path("victim"), logFile()));
+        else if (change.startsWith("log ") || change.startsWith("log.1"))
+            writeFile(logFile(), kept = "an earlier line\n");
+        if (change == "log.1 owner") { // the next line turns the file over
+            writeFile(logFile(), kept = QByteArray(5 * 1024 * 1024, 'x'));
+            writeFile(logFile() + ".1", "");
         }
+        const QString lang = path("prog/lang/English.dat");
+        const QByteArray target = QFile::encodeName(QMap<QString, QString>{
+            {"ini", ini()},
+            {"prog", path("prog")},
+            {"lang", lang},
+            {"logdir", path("state/pallwick")},
+            {"log", logFile()},
+            {"log.1", logFile() + ".1"}}.value(change.section(' ', 0, 0)));
+        const QString op = change.section(' ', 1);
+        if (change == "ini link") { // another user's private file, as settings
+            QVERIFY(QFile::rename(ini(), path("private")));
+            QCOMPARE(::chown(QFile::encodeName(path("private")).constData(), 65534, 65534), 0);
+            QVERIFY(QFile::link(path("private"), ini()));
+        } else if (op == "owner") {
+            QCOMPARE(::chown(target.constData(), 65534, 65534), 0);
+        } else if (op != "link") {
+            QCOMPARE(::chmod(target.constData(), op.toUInt(nullptr, 8)), 0);
+        }
+
         const Outcome o = runOnce();
-        QCOMPARE(o.status, 2);
+        QCOMPARE(o.status, logged ? 0 : 2);
         // One line, and no From= value of the file.
-        QCOMPARE(o.err, "pallwick: " +
-                            line.replace("<ini>", this->ini())
-                                .replace("<lang>", path("prog/lang/English.dat")) +
-                            "\n");
-        QCOMPARE(o.out, QStringList());
-        QCOMPARE(entries(path("dst")), QStringList());
+        QCOMPARE(
+            o.err,
+            "pallwick: " +
+                line.replace("<ini>", ini()).replace("<lang>", lang).replace("<log>", logFile()) +
+                "\n");
+        QCOMPARE(o.out.size(), logged ? 1 : 0);
+        QCOMPARE(entries(path("dst")), logged ? QStringList{"a"} : QStringList());
+        QCOMPARE(fileBytes(path("victim")), victim);
+        if (logged && change != "log link")
+            QCOMPARE(fileBytes(logFile()), change.startsWith("logdir") ? QByteArray() : kept);
     }
 
     // The language is a file name: "../x" cannot reach a file beside the
