@@ -268,19 +268,18 @@ private slots:
 
         const QString folder = m_drops.filePath("drop target %41");
         const QUrl url = QUrl::fromLocalFile(folder);
-        QTest::newRow("folder as uri-list") << QList<QUrl>{url} << QString() << true << folder;
-        QTest::newRow("folder with text") << QList<QUrl>{url} << url.toString() << true << folder;
-        QTest::newRow("localhost")
-            << QList<QUrl>{QUrl("file://localhost" + url.path(QUrl::FullyEncoded))} << QString()
-            << true << folder;
-        QTest::newRow("file") << QList<QUrl>{QUrl::fromLocalFile(m_drops.filePath("drop file"))}
-                              << QString() << false << QString();
-        QTest::newRow("two folders") << QList<QUrl>{url, url} << QString() << false << QString();
-        QTest::newRow("remote") << QList<QUrl>{QUrl("sftp://server/srv/data")} << QString() << false
-                                << QString();
-        QTest::newRow("other host")
-            << QList<QUrl>{QUrl("file://fileserver" + url.path(QUrl::FullyEncoded))} << QString()
-            << false << QString();
+        const QString path = url.path(QUrl::FullyEncoded);
+        const auto row = [](const char *name, const QList<QUrl> &urls, const QString &text,
+                            const QString &taken) {
+            QTest::newRow(name) << urls << text << !taken.isEmpty() << taken;
+        };
+        row("folder as uri-list", {url}, {}, folder);
+        row("folder with text", {url}, url.toString(), folder);
+        row("localhost", {QUrl("file://localhost" + path)}, {}, folder);
+        row("file", {QUrl::fromLocalFile(m_drops.filePath("drop file"))}, {}, {});
+        row("two folders", {url, url}, {}, {});
+        row("remote", {QUrl("sftp://server/srv/data")}, {}, {});
+        row("other host", {QUrl("file://fileserver" + path)}, {}, {});
     }
     void folderDrop()
     {

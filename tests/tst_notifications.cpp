@@ -112,15 +112,14 @@ private slots:
         QTest::addColumn<bool>("failing");
         QTest::addColumn<QString>("expected"); // summary | body, or "" for none
         const QStringList three{"/src/a", "/src/b", "/src/c"};
+        const QByteArray every = "NotifyEveryPass=1\n";
+        const QString failed = "Pallwick Lite - Error|files hit: 1";
         QTest::newRow("every pass, three copied")
-            << QByteArray("NotifyEveryPass=1\n") << three << false << "Pallwick Lite|Done: 3";
-        QTest::newRow("every pass, nothing to do")
-            << QByteArray("NotifyEveryPass=1\n") << QStringList() << false << "";
-        QTest::newRow("every pass, one failed") << QByteArray("NotifyEveryPass=1\n") << three
-                                                << true << "Pallwick Lite - Error|files hit: 1";
+            << every << three << false << "Pallwick Lite|Done: 3";
+        QTest::newRow("every pass, nothing to do") << every << QStringList() << false << "";
+        QTest::newRow("every pass, one failed") << every << three << true << failed;
         QTest::newRow("not asked, three copied") << QByteArray() << three << false << "";
-        QTest::newRow("not asked, one failed")
-            << QByteArray() << three << true << "Pallwick Lite - Error|files hit: 1";
+        QTest::newRow("not asked, one failed") << QByteArray() << three << true << failed;
     }
 
     void oneNoticePerPass()
