@@ -4,6 +4,7 @@
 #include "platform/PosixFileSystem.h"
 #include "platform/PosixHeldFolders.h"
 #include "platform/PosixInternals.h"
+#include "platform/PosixStagedFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -85,19 +86,6 @@ FsValue<bool> equalBytes(const Pair &pair)
     return FsValue<bool>::of(true);
 }
 
-FsResult syncFolderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return lastError();
-    const int synced = ::fsync(fd);
-    const int error = errno;
-    ::close(fd);
-    return synced == 0 || error == EINVAL ? FsResult{} : FsResult::fromErrno(error);
-}
-
 } // namespace
 
 FsValue<qint64> PosixFileSystem::lastChangeNs(const QString &path) const
@@ -134,7 +122,8 @@ FsResult PosixFileSystem::deleteDuplicate(const QString &source, const QString &
     // The copy, with its name, is on disk before the source goes.
     if (::fsync(pair.b.get()) != 0)
         return lastError();
-    if (const FsResult synced = syncFolderOf(FileNames::encode(copy)); !synced.ok())
+    if (const FsResult synced = posixfs::syncFolder(posixfs::folderOf(FileNames::encode(copy)));
+        !synced.ok())
         return synced;
     struct stat now, named;
     const QByteArray sourcePath = FileNames::encode(source);

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -68,22 +69,25 @@ private slots:
     // A source that changes during its copy, or between its flushed copy and
     // its delete, stays as it is now; its copy is taken back. Also a change
     // that keeps size and time (a tool that puts the old time back) and
-    // another file of the same size and time renamed into its place.
+    // another file of the same size and time renamed into its place. The
+    // same for a source whose identical copy is already in the destination.
     void changedSourceStays_data()
     {
-        QTest::addColumn<bool>("move");
+        QTest::addColumn<QString>("action"); // copy, move, or delete as a duplicate
         QTest::addColumn<bool>("afterCopy"); // else during it
         QTest::addColumn<QString>("change");
         for (const char *change : {"appended", "same size and time"}) {
-            QTest::addRow("copy, %s during it", change) << false << false << change;
-            QTest::addRow("move, %s during it", change) << true << false << change;
+            QTest::addRow("copy, %s during it", change) << "copy" << false << change;
+            QTest::addRow("move, %s during it", change) << "move" << false << change;
         }
-        for (const char *change : {"appended", "same size and time", "replaced alike"})
-            QTest::addRow("move, %s before the delete", change) << true << true << change;
+        for (const char *action : {"move", "duplicate"})
+            for (const char *change : {"appended", "same size and time", "replaced alike"})
+                QTest::addRow("%s, %s before the delete", action, change)
+                    << action << true << change;
     }
     void changedSourceStays()
     {
-        QFETCH(bool, move);
+        QFETCH(QString, action);
         QFETCH(bool, afterCopy);
         QFETCH(QString, change);
         const QString source = path("src/file");
@@ -119,13 +123,16 @@ private slots:
         writeFile(source, QByteArray(300000, 'a'));
         QCOMPARE(::utimensat(AT_FDCWD, name, times, 0), 0);
         QTest::qWait(20);
+        if (action == "duplicate")
+            writeFile(path("dst/file"), QByteArray(300000, 'a'));
 
-        const FsResult result = move ? m_fs.moveFile(source, path("dst/file"))
-                                     : m_fs.copyFile(source, path("dst/file"));
+        const FsResult result = action == "copy"   ? m_fs.copyFile(source, path("dst/file"))
+                                : action == "move" ? m_fs.moveFile(source, path("dst/file"))
+                                                   : m_fs.deleteDuplicate(source, path("dst/file"));
         QCOMPARE(result.error, PosixFileSystem::SourceChangedError);
         QVERIFY(!duringCopy);
         QCOMPARE(fileBytes(source), now);
-        QCOMPARE(entries("dst"), QStringList());
+        QCOMPARE(entries("dst"), action == "duplicate" ? QStringList{"file"} : QStringList());
     }
 
     // A source on a drive that keeps no change time (sshfs shows the
@@ -171,15 +178,17 @@ private slots:
     }
 
     // Outside a batch too, a copy, move or overwrite onto a drive whose
-    // fsync or close fails is an error, and the source stays. No copy is
-    // left, and an old file stays, unless the error came only after the new
-    // file had taken its place: that copy stays, the old file being gone.
+    // fsync, close or folder flush fails is an error, and the source stays.
+    // No copy is left, and an old file stays, unless the error came only
+    // after the new file had taken its place: that copy stays, the old file
+    // being gone. A source whose copy is there already stays where that copy
+    // cannot be flushed; a close of a file that was only read reports nothing.
     void flushErrorsOutsideABatch_data()
     {
         QTest::addColumn<QString>("failing");
         QTest::addColumn<QString>("action");
-        for (const char *failing : {"fsync", "close", "first-close", "later-close"})
-            for (const char *action : {"copy", "move", "overwrite"})
+        for (const char *failing : {"fsync", "close", "first-close", "later-close", "fsyncdir"})
+            for (const char *action : {"copy", "move", "overwrite", "duplicate"})
                 QTest::addRow("%s, %s fails", action, failing) << QString(failing) << action;
     }
     void flushErrorsOutsideABatch()
@@ -187,23 +196,27 @@ private slots:
         QFETCH(QString, failing);
         QFETCH(QString, action);
         QVERIFY(QDir().mkpath(path("dst/backing")));
-        if (action == "overwrite")
-            writeFile(path("dst/backing/file"), "old");
+        const bool existing = action == "overwrite" || action == "duplicate";
+        if (existing)
+            writeFile(path("dst/backing/file"), action == "overwrite" ? "old" : "content");
         FuseMount fs("volatile_fs.py", {"--fail", failing}, path("dst/backing"), path("fuse"));
         if (!fs.skipReason.isEmpty())
             QSKIP(qPrintable(fs.skipReason));
         writeFile(path("src/file"), "content");
         const QString from = path("src/file"), to = path("fuse/file");
-        const FsResult result = action == "copy"   ? m_fs.copyFile(from, to)
-                                : action == "move" ? m_fs.moveFile(from, to)
-                                                   : m_fs.replaceFile(from, to, true);
-        QCOMPARE(result.error, EIO);
-        QCOMPARE(fileBytes(path("src/file")), QByteArray("content"));
-        const bool replaced = action == "overwrite" && failing == "later-close";
-        QCOMPARE(entries("dst/backing"),
-                 action == "overwrite" ? QStringList{"file"} : QStringList());
-        if (action == "overwrite")
-            QCOMPARE(fileBytes(path("dst/backing/file")), replaced ? "content" : "old");
+        const FsResult result = action == "copy"        ? m_fs.copyFile(from, to)
+                                : action == "move"      ? m_fs.moveFile(from, to)
+                                : action == "overwrite" ? m_fs.replaceFile(from, to, true)
+                                                        : m_fs.deleteDuplicate(from, to);
+        const bool failed = action != "duplicate" || !failing.endsWith("close");
+        QCOMPARE(result.error, failed ? EIO : 0);
+        QCOMPARE(fileBytes(path("src/file")), failed ? QByteArray("content") : QByteArray());
+        QCOMPARE(entries("dst/backing"), existing ? QStringList{"file"} : QStringList());
+        const bool replaced =
+            action == "overwrite" && (failing == "later-close" || failing == "fsyncdir");
+        if (existing)
+            QCOMPARE(fileBytes(path("dst/backing/file")),
+                     action == "overwrite" && !replaced ? "old" : "content");
     }
 
     // A copy is locked while it has a temporary name: another pass cleaning
@@ -253,6 +266,65 @@ private slots:
         QCOMPARE(fileBytes(path("src/file")) + fileBytes(path("dst/file")), "minetheirs");
     }
 
+    // A move whose source cannot be read to its end (a failing medium) or
+    // cannot be deleted (a read-only drive) fails and takes its copy back;
+    // so does an overwrite whose old file gave way to a folder at the last
+    // moment, and its source stays.
+    void failedMoveTakesItsCopyBack_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("error");
+        QTest::newRow("source unreadable") << "unreadable" << EIO;
+        QTest::newRow("source read-only") << "read-only" << EROFS;
+        QTest::newRow("folder in the old file's place") << "folder" << EISDIR;
+    }
+    void failedMoveTakesItsCopyBack()
+    {
+        QFETCH(QString, fault);
+        const QString folder = fault == "unreadable" ? path("fuse") : path("src");
+        const QString stays = fault == "unreadable" ? path("src/backing/file") : path("src/file");
+        QVERIFY(QDir().mkpath(path("src/backing")));
+        writeFile(stays, QByteArray(300000, 'a'));
+        std::optional<FuseMount> fs;
+        if (fault == "unreadable") {
+            fs.emplace("volatile_fs.py", QStringList{"--fail", "read"}, path("src/backing"),
+                       folder);
+            if (!fs->skipReason.isEmpty())
+                QSKIP(qPrintable(fs->skipReason));
+        } else if (fault == "read-only") {
+            QCOMPARE(::mount(nullptr, QFile::encodeName(folder), nullptr, MS_REMOUNT | MS_RDONLY,
+                             nullptr),
+                     0);
+        } else {
+            writeFile(path("dst/file"), "old");
+            PosixFileSystem::setStepHook([&](PosixFileSystem::Step step, const QByteArray &) {
+                if (step == PosixFileSystem::Step::Replacing)
+                    QVERIFY(QFile::remove(path("dst/file")) && QDir().mkdir(path("dst/file")));
+            });
+        }
+        const FsResult result = fault == "folder"
+                                    ? m_fs.replaceFile(folder + "/file", path("dst/file"), true)
+                                    : m_fs.moveFile(folder + "/file", path("dst/file"));
+        QTEST(result.error, "error");
+        QCOMPARE(fileBytes(stays), QByteArray(300000, 'a'));
+        QCOMPARE(entries("dst"), fault == "folder" ? QStringList{"file"} : QStringList());
+    }
+
+    // A move within one drive whose file system lacks the no-replace rename
+    // (FUSE here, some network drives too) leaves a taken name as it is.
+    void takenNameOnADriveWithoutNoReplaceRename()
+    {
+        QVERIFY(QDir().mkpath(path("dst/backing/in")));
+        writeFile(path("dst/backing/file"), "mine");
+        writeFile(path("dst/backing/in/file"), "theirs");
+        FuseMount fs("volatile_fs.py", {}, path("dst/backing"), path("fuse"));
+        if (!fs.skipReason.isEmpty())
+            QSKIP(qPrintable(fs.skipReason));
+        QCOMPARE(m_fs.moveFile(path("fuse/file"), path("fuse/in/file")).error, EEXIST);
+        QCOMPARE(fileBytes(path("dst/backing/file")) + fileBytes(path("dst/backing/in/file")),
+                 "minetheirs");
+    }
+
     // The first file on each of two fresh mounts: equal inode numbers and
     // sizes, yet two files.
     void sameFileTellsDrivesApart()
@@ -265,6 +337,7 @@ private slots:
         if (a.st_ino != b.st_ino)
             QSKIP("these mounts number their files differently");
         QVERIFY(!m_fs.sameFile(path("src/a"), path("dst/b")));
+        QVERIFY(!m_fs.sameContent(path("src/a"), path("dst/b")).value);
         QVERIFY(m_fs.sameFile(path("src/a"), path("src/../src/a")));
     }
 

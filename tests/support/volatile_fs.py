@@ -13,6 +13,7 @@ Options:
                     ones succeed: a network drive reports a write error once
   --fail later-close  every close of an open file but its first fails with EIO
   --fail fsyncdir   every fsync of a folder fails with EIO
+  --fail read       every read fails with EIO, as on a failing medium
   --delay-ms N      every fsync takes N ms more, as a slow drive's does
   --no-ctime        the modification time stands in for the change time, as
                     on sshfs (SFTP knows no change time)
@@ -81,6 +82,8 @@ class Volatile(Passthrough):
         return fh
 
     def read(self, path, length, offset, fh):
+        if self.fail == 'read':
+            raise FuseOSError(errno.EIO)
         ino = os.fstat(fh).st_ino
         if ino in self.dirty:
             return bytes(self.dirty[ino][offset:offset + length])
@@ -144,7 +147,7 @@ class Volatile(Passthrough):
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--capacity', type=int)
-    parser.add_argument('--fail', choices=['fsync', 'close', 'first-close', 'later-close', 'fsyncdir'])
+    parser.add_argument('--fail', choices=['fsync', 'close', 'first-close', 'later-close', 'fsyncdir', 'read'])
     parser.add_argument('--delay-ms', type=int, default=0)
     parser.add_argument('--no-ctime', action='store_true')
     parser.add_argument('backing')
