@@ -13,6 +13,7 @@
 #include <functional>
 #include <grp.h>
 #include <optional>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -310,19 +311,60 @@ private slots:
         QCOMPARE(entries("dst"), fault == "folder" ? QStringList{"file"} : QStringList());
     }
 
-    // A move within one drive whose file system lacks the no-replace rename
-    // (FUSE here, some network drives too) leaves a taken name as it is.
-    void takenNameOnADriveWithoutNoReplaceRename()
+    // A pass's lock on its folder ends with the pass, not with a program
+    // started meanwhile (the log opened in an editor).
+    void folderLockEndsWithThePass()
     {
-        QVERIFY(QDir().mkpath(path("dst/backing/in")));
-        writeFile(path("dst/backing/file"), "mine");
-        writeFile(path("dst/backing/in/file"), "theirs");
-        FuseMount fs("volatile_fs.py", {}, path("dst/backing"), path("fuse"));
-        if (!fs.skipReason.isEmpty())
-            QSKIP(qPrintable(fs.skipReason));
-        QCOMPARE(m_fs.moveFile(path("fuse/file"), path("fuse/in/file")).error, EEXIST);
-        QCOMPARE(fileBytes(path("dst/backing/file")) + fileBytes(path("dst/backing/in/file")),
-                 "minetheirs");
+        FsValue<std::unique_ptr<FolderLock>> lock = m_fs.lockFolder(path("src"));
+        QVERIFY(lock.ok());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execlp("sleep", "sleep", "30", nullptr);
+            ::_exit(127);
+        }
+        const auto end = qScopeGuard([child] {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        });
+        QTest::qWait(100); // the program runs
+        lock.value.reset();
+        QVERIFY(m_fs.lockFolder(path("src")).ok());
+    }
+
+    // An old file goes into a trash only where that can be trusted: never
+    // into a trash folder of another user, and not when the record beside
+    // it cannot be flushed. It then stays under its own name alone.
+    void untrustedTrashRefused_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("another user's trash") << "owner";
+        QTest::newRow("record not flushed") << "fsync";
+    }
+    void untrustedTrashRefused()
+    {
+        QFETCH(QString, fault);
+        if (::geteuid() != 0)
+            QSKIP("a folder of another user needs root");
+        QVERIFY(QDir().mkpath(path("src/backing")) && QDir().mkpath(path("src/data/Trash")));
+        QCOMPARE(::chown(QFile::encodeName(path("src/data/Trash")), 65534, 65534), 0);
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("src/data")));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+        std::optional<FuseMount> fs;
+        if (fault == "fsync") {
+            fs.emplace("volatile_fs.py", QStringList{"--fail", "fsync"}, path("src/backing"),
+                       path("fuse"));
+            if (!fs->skipReason.isEmpty())
+                QSKIP(qPrintable(fs->skipReason));
+        }
+        const QString folder = fault == "fsync" ? path("src/backing") : path("src");
+        writeFile(folder + "/file", "old");
+        const FsResult trashed =
+            m_fs.linkToTrash(fault == "fsync" ? path("fuse/file") : path("src/file"), 0);
+        QVERIFY(!trashed.ok());
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(folder + "/file"), &st), 0);
+        QCOMPARE(st.st_nlink, nlink_t(1)); // no name in a trash
     }
 
     // The first file on each of two fresh mounts: equal inode numbers and
