@@ -128,42 +128,32 @@ private slots:
     // unnamed, and the nameless ones are named by their captions.
     void everyFocusableControlHasAName()
     {
+        // Shown, no control unnamed, and the expected ones among them.
+        const auto check = [](QWidget &window, const QStringList &expected) {
+            window.show();
+            const QStringList controls = focusableControls(&window);
+            QCOMPARE(unnamed(controls), QStringList());
+            for (const QString &control : expected)
+                QVERIFY2(controls.contains(control), qPrintable(controls.join('\n')));
+        };
         f.writeJob("ShowLog=1\n");
         auto w = f.open();
-        w->show();
-        const QStringList main = focusableControls(w.get());
-        QVERIFY2(unnamed(main).isEmpty(), qPrintable(main.join('\n')));
-        for (const char *expected :
-             {"Text1: Source", "Text2: Target", "Combo1: Interval", "List1: Log",
-              "cmdFrom: Choose source folder", "cmdTo: Choose destination folder",
-              "cmdStopStart: Start", "Option1(1): Copy", "cmdInfo: Info"})
-            QVERIFY2(main.contains(QLatin1String(expected)), qPrintable(main.join('\n')));
+        check(*w, {"Text1: Source", "Text2: Target", "Combo1: Interval", "List1: Log",
+                   "cmdFrom: Choose source folder", "cmdTo: Choose destination folder",
+                   "cmdStopStart: Start", "Option1(1): Copy", "cmdInfo: Info"});
         QVERIFY(!QAccessible::queryAccessibleInterface(w->Text1)
                      ->text(QAccessible::Description)
                      .isEmpty());
-
         FakeMainWindow fake;
         dlgOptionen options(fake);
-        options.show();
-        const QStringList optionControls = focusableControls(&options);
-        QCOMPARE(unnamed(optionControls), QStringList());
-        QVERIFY2(optionControls.contains("Combo1: Language"),
-                 qPrintable(optionControls.join('\n')));
-
+        check(options, {"Combo1: Language"});
         dlgExtraOptions extra;
-        extra.show();
-        const QStringList extraControls = focusableControls(&extra);
-        QCOMPARE(unnamed(extraControls), QStringList());
-        QVERIFY2(extraControls.contains("cboNameTaken: Name taken (Overwrite off):") &&
-                     extraControls.contains("txtExclude: Leave out files matching:"),
-                 qPrintable(extraControls.join('\n')));
-
+        check(extra, {"cboNameTaken: Name taken (Overwrite off):",
+                      "txtExclude: Leave out files matching:"});
         AccessibleNames::setAssistiveTechnologyActive(true);
         dlgAbout about;
-        about.show();
-        const QStringList aboutControls = focusableControls(&about);
-        QCOMPARE(unnamed(aboutControls), QStringList());
-        QCOMPARE(aboutControls.size(), 4);
+        check(about, {});
+        QCOMPARE(focusableControls(&about).size(), 4);
     }
 
     // The "..." buttons speak the language file's text where it has one.
