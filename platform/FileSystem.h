@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/QuietTime.h"
 #include "platform/Result.h"
 
 #include <QString>
@@ -116,6 +117,24 @@ public:
     virtual FsResult moveFile(const QString &source, const QString &destination,
                               MoveBatch *batch = nullptr) = 0;
     static constexpr int Deferred = -1;
+    // As copyFile and moveFile, except that a source the quiet time holds
+    // stays as it is: StillChanging. A file system that reads the source's
+    // status for the copy or move anyway decides on that status rather than
+    // on one more.
+    virtual FsResult copyUnlessChanging(const QString &source, const QString &destination,
+                                        const QuietTime &quiet, const Admission &admit = {},
+                                        MoveBatch *batch = nullptr)
+    {
+        const FsResult held = heldByQuietTime(source, quiet);
+        return held.ok() ? copyFile(source, destination, admit, batch) : held;
+    }
+    virtual FsResult moveUnlessChanging(const QString &source, const QString &destination,
+                                        const QuietTime &quiet, MoveBatch *batch = nullptr)
+    {
+        const FsResult held = heldByQuietTime(source, quiet);
+        return held.ok() ? moveFile(source, destination, batch) : held;
+    }
+    static constexpr int StillChanging = -4;
     // Puts a copy of source (with move: source itself) in the place of the
     // entry named exactly destination, in one atomic step: the new file is
     // complete and durable before one rename puts it over that entry, so the
@@ -159,6 +178,18 @@ public:
     virtual qint64 freeSpace(const QString &path) const = 0;
 
 private:
+    // StillChanging when the quiet time holds path, or the failure to read
+    // its times; success otherwise.
+    FsResult heldByQuietTime(const QString &path, const QuietTime &quiet) const
+    {
+        if (!quiet.isOn())
+            return {};
+        const FsValue<qint64> changed = lastChangeNs(path);
+        if (!changed.ok())
+            return changed.status();
+        return quiet.holds(changed.value) ? FsResult::failure(StillChanging, QString())
+                                          : FsResult{};
+    }
     static FsResult unsupported(const QString &)
     {
         return FsResult::failure(ENOTSUP, QStringLiteral("Operation not supported"));

@@ -95,7 +95,7 @@ FsValue<qint64> PosixFileSystem::lastChangeNs(const QString &path) const
     const posixfs::At where = posixfs::at(bytes);
     if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return FsValue<qint64>::failed(lastError());
-    return FsValue<qint64>::of(std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)));
+    return FsValue<qint64>::of(posixfs::lastChange(st));
 }
 
 FsValue<bool> PosixFileSystem::sameContent(const QString &a, const QString &b) const

@@ -29,6 +29,11 @@ public:
                       const Admission &admit = {}, MoveBatch *batch = nullptr) override;
     FsResult moveFile(const QString &source, const QString &destination,
                       MoveBatch *batch = nullptr) override;
+    FsResult copyUnlessChanging(const QString &source, const QString &destination,
+                                const QuietTime &quiet, const Admission &admit = {},
+                                MoveBatch *batch = nullptr) override;
+    FsResult moveUnlessChanging(const QString &source, const QString &destination,
+                                const QuietTime &quiet, MoveBatch *batch = nullptr) override;
     FsResult replaceFile(const QString &source, const QString &destination, bool move) override;
     std::unique_ptr<MoveBatch> newMoveBatch() override;
     std::vector<FsResult> completeMoves(MoveBatch &batch) override;

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <memory>
@@ -82,6 +83,16 @@ inline FsResult notRegular(const struct stat &st)
     if (S_ISDIR(st.st_mode))
         return FsResult::fromErrno(EISDIR);
     return FsResult::failure(EINVAL, QStringLiteral("Not a regular file"));
+}
+
+// The newer of modification and status-change time, in nanoseconds since
+// the epoch: what the quiet time is asked of.
+inline qint64 lastChange(const struct stat &st)
+{
+    const auto ns = [](const struct timespec &t) {
+        return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return std::max(ns(st.st_mtim), ns(st.st_ctim));
 }
 
 // Size and times to the nanosecond. The change time counts too: a writer can

@@ -143,12 +143,12 @@ public:
 
 // Stages the copy of a pending move and decides how it is to be flushed.
 FsResult stagePending(PendingMove &move, PosixMoveBatch *batch,
-                      const FileSystem::Admission &admit = {})
+                      const FileSystem::Admission &admit = {}, const QuietTime &quiet = {})
 {
     const QByteArray folder = folderOf(move.destination);
     const FsResult result =
         stageCopy(move.source, folder, unnamedUsable.load(std::memory_order_relaxed), move.staged,
-                  move.copied, Flush::None, admit);
+                  move.copied, Flush::None, admit, quiet);
     if (result.ok())
         move.flush =
             batch ? batch->policyFor(folder, move.staged.fd()) : flushPolicyOf(move.staged.fd());
@@ -279,11 +279,14 @@ FsResult notRegularFile()
 // the look after it, when the foreign entry stands in the destination; it
 // never gets written to or read through, and a link or a FIFO grants nothing
 // that its owner could not reach without it.
-FsResult checkedSource(const QByteArray &path, struct stat &st)
+// A source the quiet time holds is StillChanging, before its type is looked at.
+FsResult checkedSource(const QByteArray &path, struct stat &st, const QuietTime &quiet)
 {
     const At where = at(path);
     if (::fstatat(where.dir, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return lastError();
+    if (quiet.holds(lastChange(st)))
+        return FsResult::failure(FileSystem::StillChanging, QString());
     if (!S_ISREG(st.st_mode) || !asListed(path, st))
         return notRegularFile();
     return FsResult::success();
@@ -305,6 +308,13 @@ FsResult checkMoved(const QByteArray &from, const QByteArray &to, const struct s
 FsResult PosixFileSystem::copyFile(const QString &source, const QString &destination,
                                    const Admission &admit, MoveBatch *batch)
 {
+    return copyUnlessChanging(source, destination, QuietTime(), admit, batch);
+}
+
+FsResult PosixFileSystem::copyUnlessChanging(const QString &source, const QString &destination,
+                                             const QuietTime &quiet, const Admission &admit,
+                                             MoveBatch *batch)
+{
     // Only a complete and durable copy ever gets the final name, so a file
     // logged as copied outlives a power loss wherever the file system
     // honours fsync.
@@ -313,7 +323,7 @@ FsResult PosixFileSystem::copyFile(const QString &source, const QString &destina
     move->destination = encoded(destination);
     move->keepSource = true;
     auto *pending = dynamic_cast<PosixMoveBatch *>(batch);
-    const FsResult result = stagePending(*move, pending, admit);
+    const FsResult result = stagePending(*move, pending, admit, quiet);
     if (!result.ok())
         return result;
     return finishOrDefer(std::move(move), pending);
@@ -322,10 +332,18 @@ FsResult PosixFileSystem::copyFile(const QString &source, const QString &destina
 FsResult PosixFileSystem::moveFile(const QString &source, const QString &destination,
                                    MoveBatch *batch)
 {
+    return moveUnlessChanging(source, destination, QuietTime(), batch);
+}
+
+// The quiet time is asked of the status the move reads to check its source:
+// within one file system the move is a rename, and no other status is read.
+FsResult PosixFileSystem::moveUnlessChanging(const QString &source, const QString &destination,
+                                             const QuietTime &quiet, MoveBatch *batch)
+{
     const QByteArray from = encoded(source);
     const QByteArray to = encoded(destination);
     struct stat checked;
-    if (const FsResult result = checkedSource(from, checked); !result.ok())
+    if (const FsResult result = checkedSource(from, checked, quiet); !result.ok())
         return result;
     reached(PosixFileSystem::Step::Renaming, from);
     // The no-replace rename reports an existing destination (EEXIST) by itself.

@@ -205,7 +205,7 @@ mode_t takeOwner(int fd, const struct stat &source)
 
 FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
                    StagedFile &staged, struct stat &copied, Flush flush,
-                   const FileSystem::Admission &admit)
+                   const FileSystem::Admission &admit, const QuietTime &quiet)
 {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
     const At from = at(source);
@@ -216,6 +216,8 @@ FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unna
     struct stat before;
     if (::fstat(in.get(), &before) != 0)
         return lastError();
+    if (quiet.holds(lastChange(before)))
+        return FsResult::failure(FileSystem::StillChanging, QString());
     if (!S_ISREG(before.st_mode))
         return notRegular(before);
     if (admit && !admit(qint64(before.st_size)))

@@ -71,9 +71,10 @@ enum class Flush
 
 // A complete copy of source in staged, with the source's modification time
 // and permission bits, flushed as asked. On success copied holds the state
-// the source was copied in.
+// the source was copied in. A source the quiet time holds is not copied:
+// StillChanging, decided on the status the copy reads anyway.
 FsResult stageCopy(const QByteArray &source, const QByteArray &folder, bool unnamed,
                    StagedFile &staged, struct stat &copied, Flush flush,
-                   const FileSystem::Admission &admit = {});
+                   const FileSystem::Admission &admit = {}, const QuietTime &quiet = {});
 
 } // namespace posixfs

@@ -93,7 +93,12 @@ private slots:
         row("N s old", "QuietSeconds=10", "move", "/src/f=a@-10 -> /dst/f=a", {"MOVED: f"});
         row("N+1 s old", "QuietSeconds=10", "move", "/src/f=a@-11 -> /dst/f=a", {"MOVED: f"});
         row("in the future", "QuietSeconds=10", "move", "/src/f=a@60 -> /dst/f=a", {"MOVED: f"});
+        // A held file gets no line of the checks that come with the move.
+        row("held, with a malformed CheckDestination", "QuietSeconds=10 CheckDestination=x", "move",
+            "/src/f=a@0 -> /src/f=a", {held});
         row("copy", "QuietSeconds=10", "", "/src/f=a@-1 -> /src/f=a",
+            {"NOTCOPIED (still being written): f"});
+        row("copy, name taken", "QuietSeconds=10", "", "/dst/f=b /src/f=a@-1 -> /dst/f=b /src/f=a",
             {"NOTCOPIED (still being written): f"});
         for (const char *off : {"QuietSeconds=0", "QuietSeconds=x", "QuietSeconds=-5"})
             row(off, off, "move", "/src/f=a@0 -> /dst/f=a", {"MOVED: f"});

@@ -1,3 +1,4 @@
+#include "platform/Clock.h"
 #include "platform/FileNames.h"
 #include "platform/PosixDurability.h"
 #include "platform/PosixFileSystem.h"
@@ -209,6 +210,45 @@ private slots:
         QCOMPARE(statOf(name).st_mode & S_IFMT, types.at(swap));
         QCOMPARE(fileBytes(path("aside")), QByteArray("content"));
         QCOMPARE(fileBytes(path("secret")), QByteArray("secret"));
+    }
+
+    // The quiet time is asked of the status a copy or move reads anyway: a
+    // file changed within it stays, at the edge and after now it goes.
+    void heldByQuietTime_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<qint64>("sinceChange"); // from the file's newer time to now, in ns
+        QTest::addColumn<bool>("held");
+        const qint64 s = 1000000000;
+        for (const bool move : {true, false}) {
+            const char *what = move ? "move" : "copy";
+            QTest::addRow("%s, just changed", what) << move << 10 << qint64(0) << true;
+            QTest::addRow("%s, changed N-1 s ago", what) << move << 10 << 9 * s << true;
+            QTest::addRow("%s, changed N s ago", what) << move << 10 << 10 * s << false;
+            QTest::addRow("%s, changed after now", what) << move << 10 << qint64(-1) << false;
+            QTest::addRow("%s, quiet time off", what) << move << 0 << qint64(0) << false;
+        }
+    }
+    void heldByQuietTime()
+    {
+        QFETCH(bool, move);
+        QFETCH(int, seconds);
+        QFETCH(qint64, sinceChange);
+        QFETCH(bool, held);
+        struct : Clock
+        {
+            qint64 ns = 0;
+            qint64 nanosecondsSinceEpoch() const override { return ns; }
+        } clock;
+        clock.ns = m_fs.lastChangeNs(path("src/file")).value + sinceChange;
+        const QuietTime quiet(clock, seconds);
+        const FsResult done =
+            move ? m_fs.moveUnlessChanging(path("src/file"), path("dst/file"), quiet)
+                 : m_fs.copyUnlessChanging(path("src/file"), path("dst/file"), quiet);
+        QCOMPARE(done.error, held ? FileSystem::StillChanging : 0);
+        QCOMPARE(QFile::exists(path("src/file")), held || !move);
+        QCOMPARE(entries(path("dst")), held ? QStringList() : QStringList{"file"});
     }
 
     // A copy killed half-way leaves no named file where unnamed temporaries

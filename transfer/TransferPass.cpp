@@ -343,14 +343,17 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     m_nameTaken = options.nameTaken == ExtraOptions::NameTaken::Number && !m_move
                       ? ExtraOptions::NameTaken::SkipIdentical
                       : options.nameTaken;
-    if (options.quietSeconds > 0 && stillBeingWritten(name, report))
-        return report;
+    // The copy or move of a file asks the quiet time of the source's status,
+    // which it reads anyway; only where none is tried is it asked on its own.
+    const QuietTime quiet(m_clock, options.quietSeconds);
     const QString destPath = joinPath(m_destination, name);
     if (m_move) {
         // A move learns from the rename itself whether the name is taken, so
         // the existence test is asked only where no rename was tried.
         const Verdict verdict = checkDestination(joinPath(m_source, name), report);
-        if (verdict == Verdict::Transfer && place(name, Report::Outcome::Done, report))
+        if (verdict != Verdict::Transfer && heldFirst(name, quiet, report))
+            return report;
+        if (verdict == Verdict::Transfer && place(name, quiet, Report::Outcome::Done, report))
             return report;
         const FsValue<bool> exists =
             verdict == Verdict::Transfer ? FsValue<bool>::of(true) : m_fs.fileExists(destPath);
@@ -371,6 +374,8 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     // A failed test is never answered with a guess: the file keeps its error
     // line and stays as it is.
     const FsValue<bool> exists = m_fs.fileExists(destPath);
+    if ((!exists.ok() || exists.value) && heldFirst(name, quiet, report))
+        return report;
     if (!exists.ok()) {
         report.errors << exists.description;
         return report;
@@ -382,13 +387,17 @@ TransferPass::Report TransferPass::examine(const QString &name, bool overwrite)
     // The copy measures its source anyway: the check runs on that size,
     // before anything is written.
     Verdict verdict = Verdict::Transfer;
-    const FsResult copied = m_fs.copyFile(
-        joinPath(m_source, name), destPath,
+    const FsResult copied = m_fs.copyUnlessChanging(
+        joinPath(m_source, name), destPath, quiet,
         [&](qint64 size) {
             verdict = checkDestination(size, report);
             return verdict == Verdict::Transfer;
         },
         m_moveBatch);
+    if (copied.error == FileSystem::StillChanging) {
+        report.outcome = Report::Outcome::Held;
+        return report;
+    }
     if (copied.error == FileSystem::NotAdmitted) {
         if (verdict == Verdict::Refuse)
             report.outcome = Report::Outcome::Refused;
@@ -446,11 +455,18 @@ void TransferPass::treatExisting(const QString &name, bool overwrite, Report &re
 // Copies or moves one file; false, with nothing done, when the name is taken.
 // Neither ever replaces a file: a name taken meanwhile (another program, or
 // this pass on a folder that ignores case) leaves the source as it is.
-bool TransferPass::place(const QString &name, Report::Outcome done, Report &report)
+bool TransferPass::place(const QString &name, const QuietTime &quiet, Report::Outcome done,
+                         Report &report)
 {
     const QString source = joinPath(m_source, name), destination = joinPath(m_destination, name);
-    const FsResult moved = m_move ? m_fs.moveFile(source, destination, m_moveBatch)
-                                  : m_fs.copyFile(source, destination, {}, m_moveBatch);
+    const FsResult moved =
+        m_move ? m_fs.moveUnlessChanging(source, destination, quiet, m_moveBatch)
+               : m_fs.copyUnlessChanging(source, destination, quiet, {}, m_moveBatch);
+    if (moved.error == FileSystem::StillChanging) {
+        report = Report(); // a held file gets its line alone, as if asked first
+        report.outcome = Report::Outcome::Held;
+        return true;
+    }
     if (moved.error == FileSystem::Deferred) {
         m_deferred.push_back({m_current, done});
         return true;
@@ -489,19 +505,28 @@ void TransferPass::nameTaken(const QString &name, bool numbering, Report &report
         report.outcome = Report::Outcome::Kept;
 }
 
-// True (with the outcome or an error line) when the file was changed too
-// recently: its newer time lies within the quiet time before now. A time
-// after now holds nothing, or a wrong clock could hold a file for ever.
-bool TransferPass::stillBeingWritten(const QString &name, Report &report)
+// True, with report replaced by the held file's outcome or by the error of
+// reading its times, when the quiet time holds the file: as if it had been
+// asked before anything else.
+bool TransferPass::heldFirst(const QString &name, const QuietTime &quiet, Report &report)
+{
+    Report held;
+    if (!quiet.isOn() || !stillBeingWritten(name, quiet, held))
+        return false;
+    report = held;
+    return true;
+}
+
+// True (with the outcome or an error line) when the quiet time holds the
+// file, or its times cannot be read.
+bool TransferPass::stillBeingWritten(const QString &name, const QuietTime &quiet, Report &report)
 {
     const FsValue<qint64> changed = m_fs.lastChangeNs(joinPath(m_source, name));
     if (!changed.ok()) {
         report.errors << changed.description;
         return true;
     }
-    const qint64 now = m_clock.nanosecondsSinceEpoch();
-    const qint64 quiet = qint64(m_options.value().quietSeconds) * 1000000000;
-    if (changed.value <= now - quiet || changed.value > now)
+    if (!quiet.holds(changed.value))
         return false;
     report.outcome = Report::Outcome::Held;
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/QuietTime.h"
 #include "platform/Result.h"
 #include "settings/CachedSetting.h"
 #include "settings/ExtraOptions.h"
@@ -84,8 +85,9 @@ private:
     Verdict checkDestination(const QString &sourcePath, Report &report);
     Verdict checkDestination(std::optional<qint64> size, Report &report);
     void treatExisting(const QString &name, bool overwrite, Report &report);
-    bool place(const QString &name, Report::Outcome done, Report &report);
-    bool stillBeingWritten(const QString &name, Report &report);
+    bool place(const QString &name, const QuietTime &quiet, Report::Outcome done, Report &report);
+    bool stillBeingWritten(const QString &name, const QuietTime &quiet, Report &report);
+    bool heldFirst(const QString &name, const QuietTime &quiet, Report &report);
     void placeNumbered(const QString &name, Report &report);
     bool alreadyThere(const QString &name, const QString &existing, Report &report);
     bool toTrash(const QString &name, Report &report);
