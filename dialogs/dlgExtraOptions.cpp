@@ -4,6 +4,7 @@
 #include "app/AutostartEntry.h"
 #include "app/DesignLook.h"
 #include "dialogs/AppIcon.h"
+#include "settings/ColorValue.h"
 #include "settings/Messages.h"
 #include "settings/modGlobal.h"
 #include "settings/modIniHandler.h"
@@ -17,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -95,7 +97,6 @@ dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(Extr
     named(chkNotify, "chkNotify");
     lblProblem = new QLabel(this);
     named(lblProblem, "lblProblem");
-    lblProblem->setStyleSheet(QStringLiteral("color: #c00000"));
     lblProblem->setWordWrap(true);
     cmdCancel = new QPushButton(this);
     named(cmdCancel, "cmdCancel");
@@ -143,6 +144,22 @@ dlgExtraOptions::dlgExtraOptions(QWidget *parent) : QDialog(parent), m_read(Extr
     connect(cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    // The look of the other dialogs: the window's white, or the colour
+    // chosen with F12, and captions in black or white, whichever reads on
+    // it under any desktop theme. The problem line keeps a red that does.
+    const QColor background = storedBackColor().value_or(QColor(Qt::white));
+    paintBackground(this, background);
+    const QList<QWidget *> captions = {m_lblQuiet, m_lblInclude, m_lblExclude, m_lblNameTaken,
+                                       m_lblHint,  chkTrash,     chkLogFile,   chkArrival,
+                                       chkLogin,   chkNotify};
+    for (QWidget *caption : captions)
+        setCaptionColors(caption, background);
+    QPalette problem = lblProblem->palette();
+    problem.setColor(QPalette::WindowText, contrastingText(background) == QColor(Qt::black)
+                                               ? QColor(0xc0, 0x00, 0x00)
+                                               : QColor(0xff, 0x8a, 0x8a));
+    lblProblem->setPalette(problem);
+
     LoadLanguage();
     spnQuiet->setValue(m_read.quietSeconds);
     txtInclude->setText(m_read.include);
@@ -178,9 +195,9 @@ void dlgExtraOptions::LoadLanguage()
     AccessibleNames::nameComboBox(cboNameTaken, AccessibleNames::spoken(m_lblNameTaken->text()));
     chkTrash->setText(text("t85", "&Overwrite: the replaced file goes to the trash"));
     chkLogFile->setText(text("t86", "&Write the activity log to a file"));
-    chkArrival->setText(text("t91", "Run a pass when files arrive"));
-    chkLogin->setText(text("t92", "Start at login"));
-    chkNotify->setText(text("t93", "Notify after every pass"));
+    chkArrival->setText(text("t91", "&Run a pass when files arrive"));
+    chkLogin->setText(text("t92", "Start at lo&gin"));
+    chkNotify->setText(text("t93", "Noti&fy after every pass"));
     cmdCancel->setText(languageText(QStringLiteral("t41")));
     cmdSave->setText(languageText(QStringLiteral("t42")));
 }

@@ -8,10 +8,12 @@
 #include "platform/Shell.h"
 #include "support/WindowFixture.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -245,6 +247,47 @@ private slots:
         for (const char *name : {"Check1", "Check2", "Check3", "Check4"})
             optionCaptions << options.findChild<QCheckBox *>(name);
         checkReadable(optionCaptions, Qt::white);
+
+        dlgExtraOptions extra;
+        QCOMPARE(extra.palette().color(extra.backgroundRole()), QColor(Qt::white));
+        QList<QWidget *> extraCaptions;
+        for (QLabel *label : extra.findChildren<QLabel *>())
+            if (!label->text().isEmpty() || label == extra.lblProblem)
+                extraCaptions << label;
+        for (QCheckBox *box : extra.findChildren<QCheckBox *>())
+            extraCaptions << box;
+        checkReadable(extraCaptions, Qt::white);
+    }
+
+    // Each button and named field of the Extra options dialog has a key of
+    // its own in each delivered language: of two on one key, Alt reaches
+    // only the first.
+    void extraOptionsAccelerators_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::newRow("Deutsch") << QByteArray("Deutsch");
+        QTest::newRow("English") << QByteArray("English");
+    }
+    void extraOptionsAccelerators()
+    {
+        QFETCH(QByteArray, language);
+        f.setUp(language, fileBytes(PALLWICK_SOURCE_DIR "/lang/" + language + ".dat"));
+        f.writeJob();
+        auto w = f.open();
+        dlgExtraOptions extra(w.get());
+        QStringList texts;
+        for (QAbstractButton *button : extra.findChildren<QAbstractButton *>())
+            texts << button->text();
+        for (QLabel *label : extra.findChildren<QLabel *>())
+            if (label->buddy())
+                texts << label->text();
+        QMap<QKeySequence, QString> taken;
+        for (const QString &text : texts) {
+            const QKeySequence key = QKeySequence::mnemonic(text);
+            QVERIFY2(!key.isEmpty(), qPrintable(text));
+            QVERIFY2(!taken.contains(key), qPrintable(taken.value(key) + " / " + text));
+            taken.insert(key, text);
+        }
     }
 
     // A folder dropped from a file manager replaces the path, decoded, and

@@ -29,8 +29,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
-#include <QSpinBox>
 #include <QPixmap>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -310,8 +310,8 @@ QPalette darkPalette()
     return dark;
 }
 
-// The window and Options under a dark theme, on white and on the theme's
-// button face (F12).
+// The window, Options and Extra options under a dark theme, on white and on
+// the theme's button face (F12).
 void shootDark(const Workspace &ws, Shooter &shooter)
 {
     const QPalette light = QApplication::palette();
@@ -333,6 +333,10 @@ void shootDark(const Workspace &ws, Shooter &shooter)
         settle(&options);
         shooter.shoot(&options, QStringLiteral("en-options-dark") + suffix);
         options.hide();
+        dlgExtraOptions extra(window.get());
+        settle(&extra);
+        shooter.shoot(&extra, QStringLiteral("en-extraoptions-dark") + suffix);
+        extra.hide();
         window->hide();
     }
     QApplication::setPalette(light);
