@@ -29,7 +29,7 @@ void DesktopNotifier::notify(const QString &summary, const QString &body, const 
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // The desktop entry's name lets the daemon group our notices and apply
     // the user's settings for this program.
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("pallwick")}};
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(PALLWICK_APP_ID)}};
     call << QStringLiteral("Pallwick Lite") << 0u << icon << summary << body << QStringList()
          << hints << -1;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, AnswerMs), this);

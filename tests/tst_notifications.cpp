@@ -88,7 +88,8 @@ private slots:
         QCOMPARE(call[2].toString(), QString("/opt/p/pallwick.png"));
         QCOMPARE(call[3].toString(), QString("Summary"));
         QCOMPARE(call[4].toString(), QString("Body text"));
-        QCOMPARE(call[6].toMap().value("desktop-entry").toString(), QString("pallwick"));
+        QCOMPARE(call[6].toMap().value("desktop-entry").toString(),
+                 QString("example.pallwick.PallwickLite"));
         QTest::qWait(200);
         QCOMPARE(balloons, 0);
     }
