@@ -138,8 +138,7 @@ private slots:
             for (const QString &control : expected)
                 QVERIFY2(controls.contains(control), qPrintable(controls.join('\n')));
         };
-        f.writeJob("ShowLog=1\n");
-        auto w = f.open();
+        auto w = f.openJob("ShowLog=1\n");
         check(*w, {"Text1: Source", "Text2: Target", "Combo1: Interval", "List1: Log",
                    "cmdFrom: Choose source folder", "cmdTo: Choose destination folder",
                    "cmdStopStart: Start", "Option1(1): Copy", "cmdInfo: Info"});
@@ -163,8 +162,7 @@ private slots:
     {
         writeFile(f.path("lang/Test.dat"),
                   QByteArray(LanguageFile) + "t62=Quelle wählen\nt63=Ziel wählen\n");
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         QCOMPARE(w->cmdFrom->accessibleName(), "Quelle wählen");
         QCOMPARE(w->cmdTo->accessibleName(), "Ziel wählen");
         QCOMPARE(w->cmdFrom->text(), "...");
@@ -220,8 +218,7 @@ private slots:
     void darkThemeCaptionsReadable()
     {
         QApplication::setPalette(darkPalette());
-        f.writeJob("ShowLog=1\n");
-        auto w = f.open();
+        auto w = f.openJob("ShowLog=1\n");
         w->Text2->setText(f.path("missing"));
         const QList<QWidget *> captions = {w->Label1,     w->Label2,     w->Label3, w->Label4,
                                            w->Option1[0], w->Option1[1], w->Check1, w->Check2};
@@ -272,8 +269,7 @@ private slots:
     {
         QFETCH(QByteArray, language);
         f.setUp(language, fileBytes(PALLWICK_SOURCE_DIR "/lang/" + language + ".dat"));
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         dlgExtraOptions extra(w.get());
         QStringList texts;
         for (QAbstractButton *button : extra.findChildren<QAbstractButton *>())
@@ -320,8 +316,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         QFETCH(QString, path);
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         const QString missing = f.path("missing");
         w->Text1->setText(missing);
         QCOMPARE(w->Text1->palette().color(QPalette::Text), QColor(Qt::red));
@@ -353,8 +348,7 @@ private slots:
     // A drag of plain text alone is still the field's own: it is taken.
     void plainTextDropStillTaken()
     {
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         QMimeData data;
         data.setText("typed");
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

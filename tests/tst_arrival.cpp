@@ -28,8 +28,7 @@ class tst_Arrival : public QObject
 
     std::unique_ptr<frmMain> startedWindow(const QByteArray &options)
     {
-        f.writeJob("QuietSeconds=1\n" + options);
-        auto w = f.open();
+        auto w = f.openJob("QuietSeconds=1\n" + options);
         w->cmdStopStart_Click();
         return w;
     }

@@ -185,8 +185,7 @@ private slots:
     // naming it; a save writes only what changed, and LogFile applies at once.
     void dialog()
     {
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         const QByteArray before = f.settings();
@@ -223,8 +222,7 @@ private slots:
         const QByteArray config = qgetenv("XDG_CONFIG_HOME");
         const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", config); });
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(f.path("config")));
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         const QString entries = f.path("config/autostart");
         const auto save = [&](bool on, bool untouched = false) {
             QTimer::singleShot(0, [&, on, untouched] {

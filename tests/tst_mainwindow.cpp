@@ -169,8 +169,7 @@ private slots:
     // and leaves the pair at once, as a radio group does.
     void intervalFieldFromTheKeyboard()
     {
-        f.writeJob("Interval=60\n");
-        auto w = f.open();
+        auto w = f.openJob("Interval=60\n");
         activate(w.get());
         QLineEdit *field = w->Combo1->lineEdit();
         QCOMPARE(w->Combo1->currentIndex(), 9);
@@ -319,9 +318,8 @@ private slots:
         fs.delayMs = 5;
         fs.freeBytes[f.path("dst")] = 0; // refused wherever the check is made
         f.fs = &fs;
-        f.writeJob("Interval=1\nCheckDestination=1\nDoActionOnStart=" +
-                   QByteArray(then == "due" ? "0" : "1") + "\n");
-        auto w = f.open();
+        auto w = f.openJob("Interval=1\nCheckDestination=1\nDoActionOnStart=" +
+                           QByteArray(then == "due" ? "0" : "1") + "\n");
         int atOpen = -1, beforeClose = -1;
         const auto inDialog = [&] {
             if (then == "due") {
@@ -444,8 +442,7 @@ private slots:
         QVERIFY(!w->List1->isHidden()); // and back
         w->Check1->click();
         // "move" is not "Move": the design's move choice stays selected.
-        f.writeJob("Action=move\nShowLog=yes\n");
-        auto other = f.open();
+        auto other = f.openJob("Action=move\nShowLog=yes\n");
         QVERIFY(other->Option1[0]->isChecked() && !other->Check1->isChecked());
         QVERIFY(other->List1->isHidden());
         QCOMPARE(other->size(), w->size());
@@ -498,8 +495,7 @@ private slots:
         QFETCH(bool, running);
         if (!destinationPresent)
             QVERIFY(QDir(f.path("dst")).removeRecursively());
-        f.writeJob();
-        auto w = f.open(arguments);
+        auto w = f.openJob({}, arguments);
         QCOMPARE(w->Running, running);
         QCOMPARE(w->windowTitle(), running ? waiting(5) : "Pallwick Lite - Stopped");
         QCOMPARE(w->List1->count(), running ? 1 : 0);
@@ -510,8 +506,7 @@ private slots:
     // elsewhere the Start/Stop button.
     void folderButtons()
     {
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         QVERIFY(QDir().mkpath(f.path("picked")));
         QString seen;
         int asked = 0;
@@ -539,8 +534,7 @@ private slots:
     // window starts so, and F11 brings white back.
     void colourKeysPersist()
     {
-        f.writeJob();
-        auto w = f.open();
+        auto w = f.openJob();
         QCOMPARE(fill(w->Check1), QColor(Qt::white));
         w->cmdQuit_KeyDown(Qt::Key_F12);
         const QColor face = QApplication::palette().color(QPalette::Button);

@@ -49,6 +49,14 @@ struct WindowFixture
                              "\nTo=" + path("dst").toUtf8() + "\n" + extra);
     }
 
+    // The window on writeJob(extra)'s settings.
+    std::unique_ptr<frmMain> openJob(const QByteArray &extra = {},
+                                     const QStringList &arguments = {})
+    {
+        writeJob(extra);
+        return open(arguments);
+    }
+
     std::unique_ptr<frmMain> open(const QStringList &arguments = {}, bool closeOnRequests = false)
     {
         frmMain::Environment env;
