@@ -368,11 +368,14 @@ private slots:
     }
 
     // The first file on each of two fresh mounts: equal inode numbers and
-    // sizes, yet two files.
+    // sizes, yet two files. Nor is a longer file that starts with the bytes
+    // of another one the same content.
     void sameFileTellsDrivesApart()
     {
         writeFile(path("src/a"), "x");
         writeFile(path("dst/b"), "y");
+        writeFile(path("dst/c"), "xy");
+        QVERIFY(!m_fs.sameContent(path("src/a"), path("dst/c")).value);
         struct stat a = {}, b = {};
         QVERIFY(::stat(QFile::encodeName(path("src/a")), &a) == 0 &&
                 ::stat(QFile::encodeName(path("dst/b")), &b) == 0);
