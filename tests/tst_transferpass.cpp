@@ -260,7 +260,8 @@ private slots:
     void failingOperation_data()
     {
         // Operation and path; "free": unknown free space. Overwrite is on, and an old "b" is
-        // in the destination when the failing path is there.
+        // in the destination when the failing path is there. "trash": the old file is to go to
+        // the trash first; "compare": a move that keeps both files unless they are identical.
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QStringList>("log");
         const auto run = [this](const QString &done) {
@@ -274,6 +275,13 @@ private slots:
         QTest::newRow("size") << "length /src/b" << run("COPIED");
         QTest::newRow("copy") << "copy /src/b" << run("COPIED");
         QTest::newRow("move") << "move /src/b" << run("MOVED");
+        QTest::newRow("trash") << "trash /dst/b"
+                               << QStringList{
+                                      stamped("COPIED: a"),
+                                      stamped("ERROR: the old file cannot go to the trash "
+                                              "(Permission denied), so it is not replaced - b"),
+                                      stamped("COPIED: c")};
+        QTest::newRow("compare") << "compare /dst/b" << run("MOVED");
         QTest::newRow("free") << "free /dst"
                               << QStringList{stamped(unknown + "a"), stamped(unknown + "b"),
                                              stamped(unknown + "c")};
@@ -291,8 +299,12 @@ private slots:
             m_fs->freeBytes[path] = -1;
         else
             m_fs->failures[{op, path}] = FsResult::failure(EACCES, "Permission denied");
-        m_host->move = op == "move";
-        m_host->overwrite = true;
+        if (op == "trash")
+            WriteIni("Options", "ReplaceToTrash", "1");
+        if (op == "compare")
+            WriteIni("Options", "NameTaken", "2");
+        m_host->move = op == "move" || op == "compare";
+        m_host->overwrite = op != "compare";
         m_host->memoryLog.append("earlier line"); // a failed listing replaces it
         runPass();
 
