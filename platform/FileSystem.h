@@ -18,6 +18,13 @@ class MoveBatch
 {
 public:
     virtual ~MoveBatch() = default;
+
+    // How many staged files may wait at once: each holds a file open.
+    virtual size_t capacity() const { return 64; }
+    // True once a staged file waits for a flush of its whole file system.
+    // One such flush costs a journal commit whatever it carries, so a longer
+    // batch then saves time.
+    virtual bool flushesWholeFileSystem() const { return false; }
 };
 
 // Keeps folders at hand while it lives; made by the file system that uses

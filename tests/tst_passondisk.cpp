@@ -17,6 +17,7 @@
 
 #include <cstring>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 class PassOnDiskTest : public QObject
@@ -109,12 +110,12 @@ private slots:
     // A pass keeps its folders open for one batch of files at a time: a
     // destination renamed and made anew during a pass gets the files of the
     // batches after, and the batch under way stays in the folder it began in.
-    // A batch holds at most 64 files, so 70 make at least two.
+    // A batch holds at most 512 files, so 520 make at least two.
     void destinationReplacedDuringAPass()
     {
         QStringList names;
-        for (int i = 0; i < 70; ++i) {
-            names << QString::asprintf("f%02d", i);
+        for (int i = 0; i < 520; ++i) {
+            names << QString::asprintf("f%03d", i);
             writeFile(path("src/") + names.last(), names.last().toUtf8());
         }
         bool renamed = false;
@@ -140,6 +141,25 @@ private slots:
         rest.sort();
         QCOMPARE(old, first);
         QCOMPARE(later, rest);
+    }
+
+    // Staged copies stay open until their batch is flushed: however low the
+    // limit of open files, a batch keeps within it.
+    void batchKeepsWithinOpenFileLimit()
+    {
+        for (int i = 0; i < 300; ++i)
+            writeFile(path("src/") + QString::asprintf("f%03d", i), "x");
+        m_fs.newMoveBatch(); // raises the limit once, before it is lowered here
+        struct rlimit saved;
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        struct rlimit low = saved;
+        low.rlim_cur = 160;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &saved); });
+        const QStringList lines = run();
+        QCOMPARE(lines.filter("COPIED: ").size(), 300);
+        QCOMPARE(lines.size(), 300);
+        QCOMPARE(QDir(path("dst")).entryList(QDir::Files).size(), 300);
     }
 
     void powerLossOnFuseDestination_data()

@@ -220,7 +220,9 @@ int TransferPass::treatFiles(const QStringList &files, BackgroundRunner &runner)
 int TransferPass::treatBatch(int first)
 {
     using namespace std::chrono;
-    const auto end = steady_clock::now() + milliseconds(EventRounds::IntervalMs);
+    const auto start = steady_clock::now();
+    const auto end = start + milliseconds(EventRounds::IntervalMs);
+    const auto longEnd = start + milliseconds(WholeFlushBatchMs);
     const int count = static_cast<int>(m_files.size());
     // Both folders stay at hand for the batch, not longer: a folder renamed
     // or replaced is followed from the next batch on.
@@ -229,11 +231,13 @@ int TransferPass::treatBatch(int first)
     // batch's copies.
     const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
     m_moveBatch = batch.get();
+    const size_t capacity = batch ? batch->capacity() : 0;
     m_options.recheck();
     int i = first;
     for (; i < count; ++i) {
-        if (i > first && (m_gate.closed() || steady_clock::now() >= end ||
-                          m_deferred.size() >= MaxDeferredMoves))
+        const bool longer = batch && batch->flushesWholeFileSystem();
+        if (i > first && (m_gate.closed() || steady_clock::now() >= (longer ? longEnd : end) ||
+                          m_deferred.size() >= capacity))
             break;
         m_inProgress.store(i + 1);
         m_current = i;

@@ -123,7 +123,9 @@ private:
         int index;
         Report::Outcome done;
     };
-    static constexpr size_t MaxDeferredMoves = 64; // each holds a file open
+    // A batch whose copies wait for one flush of a whole file system runs
+    // this long: tens of batches a second would each pay a journal commit.
+    static constexpr int WholeFlushBatchMs = 250;
     MoveBatch *m_moveBatch = nullptr;
     std::vector<Deferred> m_deferred;
     int m_current = 0; // index of the file examine() works on
