@@ -139,15 +139,20 @@ private slots:
     // A source on a drive that keeps no change time (sshfs shows the
     // modification time in its place): growth that leaves the time alone, and
     // another file of the same size and time renamed into its place, still
-    // keep it from being deleted after its move.
+    // keep it from being deleted after its move, or as a duplicate of a copy
+    // already in the destination.
     void changedSourceOnADriveWithoutChangeTimes_data()
     {
+        QTest::addColumn<bool>("duplicate");
         QTest::addColumn<QString>("change");
-        QTest::newRow("appended") << "appended";
-        QTest::newRow("replaced alike") << "replaced alike";
+        for (const bool duplicate : {false, true})
+            for (const char *change : {"appended", "replaced alike"})
+                QTest::addRow("%s, %s", duplicate ? "duplicate" : "move", change)
+                    << duplicate << QString(change);
     }
     void changedSourceOnADriveWithoutChangeTimes()
     {
+        QFETCH(bool, duplicate);
         QFETCH(QString, change);
         FuseMount fs("volatile_fs.py", {"--no-ctime"}, path("src/backing"), path("fuse"));
         if (!fs.skipReason.isEmpty())
@@ -172,10 +177,14 @@ private slots:
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path("fuse/other")), times, 0), 0);
             QCOMPARE(::rename(QFile::encodeName(path("fuse/other")), QFile::encodeName(source)), 0);
         });
-        QCOMPARE(m_fs.moveFile(source, path("dst/file")).error,
+        if (duplicate)
+            writeFile(path("dst/file"), content);
+        QCOMPARE((duplicate ? m_fs.deleteDuplicate(source, path("dst/file"))
+                            : m_fs.moveFile(source, path("dst/file")))
+                     .error,
                  PosixFileSystem::SourceChangedError);
         QCOMPARE(fileBytes(source), change == "appended" ? content + "more" : other);
-        QCOMPARE(entries("dst"), QStringList());
+        QCOMPARE(entries("dst"), duplicate ? QStringList{"file"} : QStringList());
     }
 
     // Outside a batch too, a copy, move or overwrite onto a drive whose

@@ -61,6 +61,7 @@ class Passthrough(Operations):
 
 
 def mount(operations, mountpoint, **options):
-    """Serves operations at mountpoint in the foreground until unmounted."""
-    FUSE(operations, mountpoint, foreground=True, nothreads=True, use_ino=True,
-         hard_remove=True, **options)
+    """Serves operations at mountpoint in the foreground until unmounted. An
+    open file whose name goes is forgotten at once, unless hard_remove=False."""
+    FUSE(operations, mountpoint, **dict(dict(foreground=True, nothreads=True, use_ino=True,
+                                             hard_remove=True), **options))

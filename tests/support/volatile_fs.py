@@ -16,7 +16,8 @@ Options:
   --fail read       every read fails with EIO, as on a failing medium
   --delay-ms N      every fsync takes N ms more, as a slow drive's does
   --no-ctime        the modification time stands in for the change time, as
-                    on sshfs (SFTP knows no change time)
+                    on sshfs (SFTP knows no change time); as there, an open
+                    file stays readable after its name is gone
 No unnamed temporary files, no syncfs, as on most such file systems.
 Usage: volatile_fs.py [options] BACKING MOUNTPOINT (runs in the foreground).
 """
@@ -155,4 +156,4 @@ if __name__ == '__main__':
     args = parser.parse_args()
     mount(Volatile(os.path.abspath(args.backing), args.capacity, args.fail, args.delay_ms,
                    args.no_ctime),
-          args.mountpoint, big_writes=True, max_write=131072)
+          args.mountpoint, big_writes=True, max_write=131072, hard_remove=not args.no_ctime)
