@@ -90,6 +90,19 @@ FsResult writeAll(int fd, const QByteArray &bytes)
     return {};
 }
 
+// Makes the names in folder durable; a file system that cannot sync a
+// folder at all has nothing more to do.
+FsResult syncFolder(const QByteArray &folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    return synced ? FsResult{} : FsResult::fromErrno(error);
+}
+
 } // namespace
 
 FsValue<QByteArray> folderFor(const QByteArray &path, dev_t device, QByteArray &topdir)
@@ -164,9 +177,17 @@ FsResult link(const QByteArray &path, qint64 nowSecs)
             written = lastError();
         if (::close(fd) != 0 && written.ok())
             written = lastError();
-        if (written.ok() &&
-            ::link(absolute.constData(), (trash.value + "/files/" + entry).constData()) == 0)
-            return {};
+        const QByteArray file = trash.value + "/files/" + entry;
+        if (written.ok() && ::link(absolute.constData(), file.constData()) == 0) {
+            // The old file's own name is replaced next: its name in the
+            // trash, and the record of it, must be on disk first.
+            written = syncFolder(trash.value + "/info");
+            if (written.ok())
+                written = syncFolder(trash.value + "/files");
+            if (written.ok())
+                return {};
+            ::unlink(file.constData());
+        }
         const int error = errno;
         ::unlink(infoPath.constData());
         if (!written.ok())

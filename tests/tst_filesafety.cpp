@@ -342,12 +342,14 @@ private slots:
 
     // An old file goes into a trash only where that can be trusted: never
     // into a trash folder of another user, and not when the record beside
-    // it cannot be flushed. It then stays under its own name alone.
+    // it or the trash's folders cannot be flushed (the old file's own name
+    // is replaced next). It then stays under its own name alone.
     void untrustedTrashRefused_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::newRow("another user's trash") << "owner";
         QTest::newRow("record not flushed") << "fsync";
+        QTest::newRow("folders not flushed") << "fsyncdir";
     }
     void untrustedTrashRefused()
     {
@@ -360,16 +362,16 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(path("src/data")));
         const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
         std::optional<FuseMount> fs;
-        if (fault == "fsync") {
-            fs.emplace("volatile_fs.py", QStringList{"--fail", "fsync"}, path("src/backing"),
+        const bool fuse = fault != "owner";
+        if (fuse) {
+            fs.emplace("volatile_fs.py", QStringList{"--fail", fault}, path("src/backing"),
                        path("fuse"));
             if (!fs->skipReason.isEmpty())
                 QSKIP(qPrintable(fs->skipReason));
         }
-        const QString folder = fault == "fsync" ? path("src/backing") : path("src");
+        const QString folder = fuse ? path("src/backing") : path("src");
         writeFile(folder + "/file", "old");
-        const FsResult trashed =
-            m_fs.linkToTrash(fault == "fsync" ? path("fuse/file") : path("src/file"), 0);
+        const FsResult trashed = m_fs.linkToTrash(fuse ? path("fuse/file") : path("src/file"), 0);
         QVERIFY(!trashed.ok());
         struct stat st = {};
         QCOMPARE(::stat(QFile::encodeName(folder + "/file"), &st), 0);
