@@ -15,10 +15,33 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 
 namespace {
 
 using namespace posixfs;
+
+// How many staged files a batch may hold open. Each takes a descriptor, and
+// the writeback thread may take a second, so a batch keeps to a quarter of
+// what this process may open. The soft limit is raised towards the hard one
+// first: it is low only for programs that use select(), and this one does not.
+size_t stagedFileCapacity()
+{
+    static std::once_flag raised;
+    std::call_once(raised, [] {
+        struct rlimit limit;
+        constexpr rlim_t Wanted = 4096;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < Wanted &&
+            limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = std::min(limit.rlim_max, Wanted);
+            (void)::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    });
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    return size_t(std::clamp<rlim_t>(limit.rlim_cur / 4, 8, 512));
+}
 
 // A copy, or a move across file systems, on its way: staged, then completed.
 struct PendingMove
@@ -53,7 +76,10 @@ public:
 
     void add(PendingMove &move)
     {
-        if (move.flush == FlushPolicy::Nothing)
+        // Where one syncfs() flushes the batch, it writes a small file with
+        // the rest; starting that early costs more than it saves.
+        if (move.flush == FlushPolicy::Nothing ||
+            (move.flush == FlushPolicy::WholeFileSystem && move.copied.st_size < HeadStartSize))
             return;
         const int copy = ::fcntl(move.staged.fd(), F_DUPFD_CLOEXEC, 0);
         if (copy < 0)
@@ -80,6 +106,8 @@ public:
             m_thread.join();
         m_finishing = false;
     }
+
+    static constexpr off_t HeadStartSize = 256 * 1024;
 
 private:
     struct Work
@@ -131,14 +159,21 @@ public:
     // The flush policy of each destination folder, looked up once a batch.
     std::vector<std::pair<QByteArray, FlushPolicy>> policies;
 
+    size_t capacity() const override { return stagedFileCapacity(); }
+    bool flushesWholeFileSystem() const override { return m_wholeFileSystem; }
+
     FlushPolicy policyFor(const QByteArray &folder, int fd)
     {
         for (const auto &[known, policy] : policies)
             if (known == folder)
                 return policy;
         policies.emplace_back(folder, flushPolicyOf(fd));
+        m_wholeFileSystem |= policies.back().second == FlushPolicy::WholeFileSystem;
         return policies.back().second;
     }
+
+private:
+    bool m_wholeFileSystem = false;
 };
 
 // Stages the copy of a pending move and decides how it is to be flushed.

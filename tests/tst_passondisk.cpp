@@ -149,7 +149,7 @@ private slots:
     {
         for (int i = 0; i < 300; ++i)
             writeFile(path("src/") + QString::asprintf("f%03d", i), "x");
-        m_fs.newMoveBatch(); // raises the limit once, before it is lowered here
+        m_fs.newMoveBatch()->capacity(); // raises the limit once, before it is lowered here
         struct rlimit saved;
         QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
         struct rlimit low = saved;
