@@ -305,13 +305,13 @@ bool writeInPlace(const QByteArray &path, const QByteArray &oldBytes, const QByt
         const int reserved = ok ? ::posix_fallocate(fd, 0, bytes.size()) : 0;
         // A file system that cannot reserve room still gets the write.
         ok = ok && (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL);
-        if (!ok)
-            (void)::ftruncate(fd, oldBytes.size());
+        if (!ok) [[maybe_unused]]
+            const int restored = ::ftruncate(fd, oldBytes.size());
     }
     if (ok) {
         ok = writeAll(fd, bytes, 0) && ::ftruncate(fd, bytes.size()) == 0 && ::fsync(fd) == 0;
-        if (!ok && writeAll(fd, oldBytes, 0))
-            (void)::ftruncate(fd, oldBytes.size());
+        if (!ok && writeAll(fd, oldBytes, 0)) [[maybe_unused]]
+            const int restored = ::ftruncate(fd, oldBytes.size());
     }
     return ::close(fd) == 0 && ok;
 }

@@ -40,7 +40,8 @@ FsResult appendWhole(int fd, const QByteArray &bytes)
             struct stat st;
             const off_t end = ::lseek(fd, 0, SEEK_CUR);
             if (written > 0 && end >= written && ::fstat(fd, &st) == 0 && st.st_size == end)
-                (void)::ftruncate(fd, end - written);
+                [[maybe_unused]]
+                const int restored = ::ftruncate(fd, end - written);
             return failed;
         }
         written += n;
