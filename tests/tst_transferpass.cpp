@@ -364,6 +364,17 @@ private slots:
 
     // The controls are locked for files only, and the files are handled off
     // the UI thread.
+    // A file system without batches still has many files to a round of the
+    // worker, not one round (with its folder hold) per file.
+    void roundsWithoutBatches()
+    {
+        for (int i = 0; i < 50; ++i)
+            m_fs->files[QString("/src/f%1").arg(i, 2, 10, QChar('0'))] = "x";
+        runPass();
+        QCOMPARE(lines().filter("COPIED: ").size(), 50);
+        QVERIFY2(m_fs->batchesAsked < 25, qPrintable(QString::number(m_fs->batchesAsked)));
+    }
+
     void fileOperationsRunOffTheUiThread()
     {
         runPass(); // an empty folder

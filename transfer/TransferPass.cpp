@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <limits>
 
 using namespace transferpass;
 
@@ -217,7 +218,8 @@ int TransferPass::treatBatch(int first)
     // batch's copies.
     const std::unique_ptr<MoveBatch> batch = m_fs.newMoveBatch();
     m_moveBatch = batch.get();
-    const size_t capacity = batch ? batch->capacity() : 0;
+    // Without a batch nothing waits, so only time and the gate end a round.
+    const size_t capacity = batch ? batch->capacity() : std::numeric_limits<size_t>::max();
     m_options.recheck();
     int i = first;
     for (; i < count; ++i) {

@@ -118,6 +118,7 @@ public:
     }
     std::unique_ptr<MoveBatch> newMoveBatch() override
     {
+        ++batchesAsked;
         return gatherMoves ? std::make_unique<Batch>() : nullptr;
     }
     std::vector<FsResult> completeMoves(MoveBatch &batch) override
@@ -188,6 +189,7 @@ public:
     int leftovers = 0;         // temporary files an interrupted run left
     bool ignoreCase = false;
     bool gatherMoves = false;
+    std::atomic<int> batchesAsked{0};                       // one per round of the worker
     std::function<void(const QString &destination)> staged; // a gathered move waits
     // Runs when a copy or move is complete, just before it takes its name.
     std::function<void(const QString &destination)> beforePlacing;
